@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QMutex>
+#include <QString>
+#include <string>
+
+class QFile;
+class QPlainTextEdit;
+
+// Levels of a log line; each writes a tag of exactly 10 characters.
+enum LogLevel { DEBUG = 0, TRACE = 1, INFO = 2, WARNING = 3, ERROR = 4 };
+
+// One log file: the operator-level main log ("logs/main.log", rotated once per
+// start when it is from an earlier day) or the daily debug log that receives every
+// Qt message. Both process-wide instances exist from before main() until exit;
+// write() may be called from any thread.
+class LogFile
+{
+public:
+    LogFile(const std::string &path, int threshold);
+    ~LogFile();
+
+    LogFile(const LogFile &) = delete;
+    LogFile &operator=(const LogFile &) = delete;
+
+    // The process-wide main log (threshold INFO) and debug log (threshold DEBUG).
+    static LogFile &mainLog();
+    static LogFile &debugLog();
+
+    void write(int level, const QString &text);
+    bool loadIntoViewer();
+
+    // The main window attaches its viewer and detaches it before it is destroyed.
+    void setViewer(QPlainTextEdit *viewer);
+    QPlainTextEdit *viewer() const;
+
+    bool isOpen() const;
+    QString filePath() const;
+
+private:
+    QFile *m_file = nullptr;
+    QPlainTextEdit *m_viewer = nullptr;
+    std::string m_path;
+    int m_threshold = DEBUG;
+    QMutex m_lock;
+};
