@@ -1,0 +1,504 @@
+#include "users/userlistmodel.h"
+
+#include "app/xmlconfig.h"
+#include "users/groupcompare.h"
+#include "users/usercompare.h"
+#include "users/usertreenode.h"
+
+#include <QDataStream>
+#include <QDebug>
+#include <QMimeData>
+
+namespace {
+const QString kNoReply = QStringLiteral("-ERR no reply\n");
+const QString kNoGroup = QStringLiteral("Без группы");
+const QString kMimeType = QStringLiteral("application/x-useruri");
+} // namespace
+
+UserListModel *UserListModel::s_instance = nullptr;
+
+UserListModel::UserListModel(const QString &rootText, QObject *parent)
+    : QAbstractItemModel(parent)
+    , m_root(new UserTreeNode(rootText))
+    , m_red(QStringLiteral(":/Data/RedDot.png"))
+    , m_green(QStringLiteral(":/Data/GreenDot.png"))
+    , m_violet(QStringLiteral(":/Data/VioletDot.png"))
+    , m_blue(QStringLiteral(":/Data/BlueDot.png"))
+    , m_redForUser(QStringLiteral(":/Data/RedDotForUser.png"))
+    , m_greenForUser(QStringLiteral(":/Data/GreenDotForUser.png"))
+    , m_violetForUser(QStringLiteral(":/Data/VioletDotForUser.png"))
+    , m_blueForUser(QStringLiteral(":/Data/BlueDotForUser.png"))
+{
+    s_instance = this;
+}
+
+UserListModel::~UserListModel()
+{
+    if (s_instance == this)
+        s_instance = nullptr;
+    delete m_root;
+}
+
+UserListModel *UserListModel::instance()
+{
+    return s_instance;
+}
+
+QString UserListModel::loginDomain()
+{
+    return XMLConfig::instance().currentServerHost;
+}
+
+QString UserListModel::dispatcherUri()
+{
+    const XMLConfig &config = XMLConfig::instance();
+    return config.currentLoginUser + QLatin1Char('@') + config.currentServerHost;
+}
+
+QString UserListModel::warningText(const QString &displayName, const QString &uri)
+{
+    return QStringLiteral("Пользователь \"%1\" <%2> не зарегистрирован в сети").arg(displayName, uri);
+}
+
+UserTreeNode *UserListModel::nodeOf(const QModelIndex &index) const
+{
+    return index.isValid() ? static_cast<UserTreeNode *>(index.internalPointer()) : m_root;
+}
+
+QModelIndex UserListModel::indexOfNode(UserTreeNode *node) const
+{
+    if (!node || node == m_root)
+        return QModelIndex();
+    return createIndex(node->row(), 0, node);
+}
+
+QModelIndex UserListModel::index(int row, int column, const QModelIndex &parent) const
+{
+    if (column != 0 || row < 0 || (parent.isValid() && parent.column() != 0))
+        return QModelIndex();
+    UserTreeNode *node = nodeOf(parent);
+    if (row >= node->children.size())
+        return QModelIndex();
+    return createIndex(row, 0, node->children.at(row));
+}
+
+QModelIndex UserListModel::parent(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return QModelIndex();
+    return indexOfNode(nodeOf(index)->parent);
+}
+
+int UserListModel::rowCount(const QModelIndex &parent) const
+{
+    if (parent.isValid() && parent.column() != 0)
+        return 0;
+    return nodeOf(parent)->children.size();
+}
+
+int UserListModel::columnCount(const QModelIndex &) const
+{
+    return 1;
+}
+
+QVariant UserListModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid())
+        return QVariant();
+    const UserTreeNode *node = nodeOf(index);
+    if (!node->children.isEmpty())
+        return role == Qt::DisplayRole ? QVariant(node->key) : QVariant();
+
+    if (role != Qt::DisplayRole && role != Qt::DecorationRole && role != Qt::ToolTipRole &&
+        role != UserUriRole && role != RegisteredRole)
+        return QVariant();
+
+    const auto it = m_users.constFind(node->key);
+    if (it == m_users.constEnd()) {
+        qCritical() << "UserListModel::data(): user" << node->key << "not found in 'users' hash";
+        return QVariant();
+    }
+    switch (role) {
+    case Qt::DisplayRole:
+        return it->displayName;
+    case Qt::DecorationRole:
+        return stateIcon(*it, node->key == dispatcherUri());
+    case Qt::ToolTipRole:
+        return QString(it->displayName + QLatin1Char('\n') + node->key);
+    case UserUriRole:
+        return node->key;
+    case RegisteredRole:
+        return it->registered;
+    default:
+        return QVariant();
+    }
+}
+
+QIcon UserListModel::stateIcon(const UserRecord &user, bool own) const
+{
+    if (!user.registered)
+        return own ? m_redForUser : m_red;
+    if (user.callState == QLatin1String("progressing"))
+        return own ? m_violetForUser : m_violet;
+    if (user.callState == QLatin1String("idle"))
+        return own ? m_greenForUser : m_green;
+    return own ? m_blueForUser : m_blue;
+}
+
+bool UserListModel::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    if (role != Qt::DisplayRole || !index.isValid())
+        return false;
+    nodeOf(index)->key = value.toString();
+    emit dataChanged(index, index);
+    return true;
+}
+
+QVariant UserListModel::headerData(int, Qt::Orientation, int) const
+{
+    return QVariant();
+}
+
+Qt::ItemFlags UserListModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsSelectable | Qt::ItemIsDragEnabled | Qt::ItemIsEnabled;
+}
+
+bool UserListModel::insertRows(int row, int count, const QModelIndex &parent)
+{
+    UserTreeNode *node = nodeOf(parent);
+    if (row < 0 || row > node->children.size() || count < 0)
+        return false;
+    if (count == 0)
+        return true;
+    beginInsertRows(parent, row, row + count - 1);
+    node->insertChildren(row, count);
+    endInsertRows();
+    return true;
+}
+
+bool UserListModel::removeRows(int row, int count, const QModelIndex &parent)
+{
+    if (count == 0)
+        return true;
+    UserTreeNode *node = nodeOf(parent);
+    if (row < 0 || count < 0 || row + count > node->children.size())
+        return false;
+    // Emptying a group removes the group row itself: no empty group is shown.
+    if (parent.isValid() && row == 0 && count == node->children.size())
+        return removeRows(parent.row(), 1, parent.parent());
+    beginRemoveRows(parent, row, row + count - 1);
+    node->removeChildren(row, count);
+    endRemoveRows();
+    return true;
+}
+
+QStringList UserListModel::mimeTypes() const
+{
+    return {kMimeType};
+}
+
+QMimeData *UserListModel::mimeData(const QModelIndexList &indexes) const
+{
+    QByteArray bytes;
+    QDataStream stream(&bytes, QIODevice::WriteOnly);
+    for (const QModelIndex &index : indexes) {
+        if (!index.isValid())
+            continue;
+        const int children = rowCount(index);
+        if (children == 0) {
+            if (index.data(RegisteredRole).toBool())
+                stream << index.data(UserUriRole).toString();
+            continue;
+        }
+        for (int i = 0; i < children; ++i) {
+            const QModelIndex child = this->index(i, 0, index);
+            if (child.data(RegisteredRole).toBool())
+                stream << child.data(UserUriRole).toString();
+        }
+    }
+    auto *mime = new QMimeData;
+    mime->setData(kMimeType, bytes);
+    return mime;
+}
+
+QModelIndex UserListModel::insertSorted(const QModelIndex &parent, const QString &text,
+                                        const RowCompare &rule)
+{
+    const int rows = rowCount(parent);
+    int row = 0;
+    while (row < rows && !rule.goesBefore(text, index(row, 0, parent)))
+        ++row;
+    if (!insertRows(row, 1, parent))
+        return QModelIndex();
+    return index(row, 0, parent);
+}
+
+void UserListModel::collectUserRows(UserTreeNode *node, const QString &uri, QModelIndexList &out) const
+{
+    for (UserTreeNode *child : qAsConst(node->children)) {
+        if (child->children.isEmpty()) {
+            if (child->key == uri)
+                out.append(indexOfNode(child));
+        } else {
+            collectUserRows(child, uri, out);
+        }
+    }
+}
+
+QModelIndexList UserListModel::indexesOfUser(const QString &uri) const
+{
+    QModelIndexList out;
+    collectUserRows(m_root, uri, out);
+    return out;
+}
+
+void UserListModel::sendRequest(const QString &text, const char *slot, const QVariant &ctx)
+{
+    ESL2 *esl = ESL2::instance();
+    if (!esl) {
+        qWarning() << "UserListModel: no event-socket client for request" << text.trimmed();
+        return;
+    }
+    esl->sendRequest(text, this, QString::fromLatin1(slot), ctx);
+}
+
+void UserListModel::eslConnected()
+{
+    sendRequest(QStringLiteral("api list_users\n\n"), "userListReceived", QVariant());
+}
+
+void UserListModel::userListReceived(QString res, QVariant)
+{
+    removeRows(0, rowCount(QModelIndex()));
+
+    QHash<QString, UserRecord> old;
+    old.swap(m_users);
+
+    const QString domain = loginDomain();
+    const QStringList lines = res.split(QLatin1Char('\n'));
+    if (lines.size() >= 2) {
+        for (int i = 1; i < lines.size(); ++i) {
+            const QStringList f = lines.at(i).split(QLatin1Char('|'));
+            if (f.size() != 8)
+                continue;
+            UserRecord user;
+            user.userId = f.at(0);
+            user.context = f.at(1);
+            user.domain = f.at(2);
+            user.group = f.at(3);
+            user.contact = f.at(4);
+            user.callGroup = f.at(5);
+            user.callerIdNumber = f.at(7);
+            const QString uri = user.uri();
+            user.displayName = f.at(6).isEmpty() ? uri : f.at(6);
+            user.registered = !user.contact.startsWith(QLatin1String("error/"));
+            user.callState = QStringLiteral("idle");
+            user.type = UserTypeSubscriber;
+            m_users.insert(uri, user);
+            old.remove(uri);
+
+            if (user.domain != domain)
+                continue;
+            sendRequest(QStringLiteral("api user_data ") + uri + QStringLiteral(" attr role\n\n"),
+                        "userRoleReceived", uri);
+            sendRequest(QStringLiteral("api user_data ") + uri + QStringLiteral(" attr groups\n\n"),
+                        "userGroupsReceived", uri);
+            if (m_mandatory.contains(uri)) {
+                const QString text = warningText(user.displayName, uri);
+                if (user.registered)
+                    emit clearWarning(text);
+                else
+                    emit setWarning(text);
+            }
+        }
+    }
+
+    if (insertRows(0, 1, QModelIndex()))
+        setData(index(0, 0), dispatcherUri(), Qt::DisplayRole);
+
+    emit userListReloaded();
+
+    // A watched user who vanished from the server no longer has a warning to show.
+    for (auto it = old.constBegin(); it != old.constEnd(); ++it) {
+        if (m_mandatory.contains(it.key()) && !it->registered)
+            emit clearWarning(warningText(it->displayName, it.key()));
+    }
+}
+
+void UserListModel::userRoleReceived(QString res, QVariant ctx)
+{
+    if (res == kNoReply)
+        return;
+    const QString uri = ctx.toString();
+    auto it = m_users.find(uri);
+    if (it == m_users.end()) {
+        qCritical() << "UserListModel::userRoleReceived(): user" << uri << "not found in 'users' hash";
+        return;
+    }
+    if (res.compare(QLatin1String("default"), Qt::CaseInsensitive) == 0)
+        return;
+    if (res.compare(QLatin1String("dispatcher"), Qt::CaseInsensitive) == 0)
+        it->type = UserTypeDispatcher;
+    else if (res.compare(QLatin1String("technician"), Qt::CaseInsensitive) == 0)
+        it->type = UserTypeTechnician;
+    else
+        qWarning() << "UserListModel::userRoleReceived(): user" << uri << "has unknown role" << res;
+}
+
+void UserListModel::userGroupsReceived(QString res, QVariant ctx)
+{
+    QStringList groups;
+    if (res != kNoReply)
+        groups = res.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    if (groups.isEmpty())
+        groups << kNoGroup;
+
+    const QString uri = ctx.toString();
+    const auto it = m_users.constFind(uri);
+    if (it == m_users.constEnd()) {
+        qCritical() << "UserListModel::userGroupsReceived(): user" << uri << "not found in 'users' hash";
+        return;
+    }
+    const QString displayName = it->displayName;
+
+    for (const QString &raw : qAsConst(groups)) {
+        const QString name = raw.trimmed();
+        QModelIndex group;
+        for (UserTreeNode *child : qAsConst(m_root->children)) {
+            if (data(indexOfNode(child), Qt::DisplayRole).toString() == name) {
+                group = indexOfNode(child);
+                break;
+            }
+        }
+        if (!group.isValid()) {
+            group = insertSorted(QModelIndex(), name, GroupCompare());
+            if (!group.isValid()) {
+                qCritical() << "UserListModel::userGroupsReceived(): cannot insert group to user list";
+                continue;
+            }
+            setData(group, name, Qt::DisplayRole);
+        }
+        const QModelIndex row = insertSorted(group, displayName, UserCompare());
+        if (row.isValid())
+            setData(row, uri, Qt::DisplayRole);
+    }
+}
+
+void UserListModel::presenceEvent(ESL2::Event event)
+{
+    const QString uri = event.value(QStringLiteral("from"));
+    const QString state = event.value(QStringLiteral("presence-call-info-state"));
+    if (state.isEmpty())
+        return;
+    auto it = m_users.find(uri);
+    if (it == m_users.end()) {
+        qCritical() << "UserListModel::presenceEvent(): user" << uri << "not found in 'users' hash";
+        return;
+    }
+    if (it->callState == state)
+        return;
+    qInfo() << "У пользователя" << uri << "изменилось состояние:" << it->callState << "-->" << state;
+    it->callState = state;
+    if (!it->registered)
+        return;
+    const QModelIndexList rows = indexesOfUser(uri);
+    for (const QModelIndex &row : rows)
+        emit dataChanged(row, row, {Qt::DecorationRole});
+}
+
+void UserListModel::registeredEvent(ESL2::Event event)
+{
+    const QString subclass = event.value(QStringLiteral("Event-Subclass"));
+    QString uri;
+    if (subclass == QLatin1String("sofia::expire"))
+        uri = event.value(QStringLiteral("user")) + QLatin1Char('@') + event.value(QStringLiteral("host"));
+    else
+        uri = event.value(QStringLiteral("from-user")) + QLatin1Char('@') +
+              event.value(QStringLiteral("from-host"));
+    const bool registered = subclass == QLatin1String("sofia::register");
+
+    auto it = m_users.find(uri);
+    if (it == m_users.end()) {
+        qCritical() << "UserListModel::registeredEvent(): user" << uri << "not found in 'users' hash";
+        return;
+    }
+    if (it->registered == registered)
+        return;
+    qInfo() << "У пользователя" << uri
+            << "изменилось состояние регистрации:" << (registered ? "зарегистрирован" : "не зарегистрирован");
+    it->registered = registered;
+    const QString text = warningText(it->displayName, uri);
+
+    if (registered && uri == dispatcherUri())
+        emit dispatcherRegistered();
+    if (m_mandatory.contains(uri)) {
+        if (registered)
+            emit clearWarning(text);
+        else
+            emit setWarning(text);
+    }
+    // The group's counters of registered users change with the row.
+    const QModelIndexList rows = indexesOfUser(uri);
+    for (const QModelIndex &row : rows) {
+        emit dataChanged(row, row, {Qt::DecorationRole, RegisteredRole});
+        const QModelIndex parent = row.parent();
+        if (parent.isValid())
+            emit dataChanged(parent, parent, {Qt::DisplayRole});
+    }
+}
+
+void UserListModel::setMandatoryUserList(const QStringList &list)
+{
+    QSet<QString> old;
+    old.swap(m_mandatory);
+    const QString domain = loginDomain();
+
+    for (QString uri : list) {
+        if (!uri.contains(QLatin1Char('@')))
+            uri += QLatin1Char('@') + domain;
+        m_mandatory.insert(uri);
+        if (old.remove(uri))
+            continue;
+        const auto it = m_users.constFind(uri);
+        if (it == m_users.constEnd()) {
+            qCritical() << "UserListModel::setMandatoryUserList(): unknown user" << uri << "given";
+            continue;
+        }
+        if (!it->registered)
+            emit setWarning(warningText(it->displayName, uri));
+    }
+
+    for (const QString &uri : qAsConst(old)) {
+        const auto it = m_users.constFind(uri);
+        if (it == m_users.constEnd()) {
+            qCritical() << "UserListModel::setMandatoryUserList(): unknown user" << uri << "given";
+            continue;
+        }
+        if (!it->registered)
+            emit clearWarning(warningText(it->displayName, uri));
+    }
+}
+
+QString UserListModel::displayName(const QString &uri) const
+{
+    const auto it = m_users.constFind(uri);
+    return it == m_users.constEnd() ? uri : it->displayName;
+}
+
+bool UserListModel::isDispatcherOrTechnician(const QString &uri) const
+{
+    const auto it = m_users.constFind(uri);
+    return it != m_users.constEnd() && it->type != UserTypeSubscriber;
+}
+
+QString UserListModel::contactAddress(const QString &uri) const
+{
+    const auto it = m_users.constFind(uri);
+    if (it == m_users.constEnd() || !it->registered)
+        return QString();
+    const QStringList parts = it->contact.split(QLatin1Char('/'));
+    return parts.size() == 3 ? parts.at(2) : it->contact;
+}
