@@ -1,0 +1,224 @@
+#include "app/logfile.h"
+
+#include <QAtomicPointer>
+#include <QDate>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFontInfo>
+#include <QMutexLocker>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QStringList>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace {
+
+const char *const kMainLogPath = "logs/main.log";
+
+// The debug log while it is alive; messages issued during static destruction,
+// after it is gone, fall back to standard error.
+QAtomicPointer<LogFile> s_debugSink;
+
+// A Qt message issued while a thread is inside write() (for instance a warning
+// from the file itself) would take the same lock again.
+thread_local bool t_insideWrite = false;
+
+const char *levelTag(int level)
+{
+    switch (level) {
+    case DEBUG:
+        return "[DEBUG  ] ";
+    case TRACE:
+        return "[TRACE  ] ";
+    case INFO:
+        return "[INFO   ] ";
+    case WARNING:
+        return "[WARNING] ";
+    case ERROR:
+        return "[ERROR  ] ";
+    default:
+        return "";
+    }
+}
+
+void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    int level = DEBUG;
+    switch (type) {
+    case QtDebugMsg:
+        level = DEBUG;
+        break;
+    case QtInfoMsg:
+        level = INFO;
+        break;
+    case QtWarningMsg:
+        level = WARNING;
+        break;
+    case QtCriticalMsg:
+    case QtFatalMsg:
+        level = ERROR;
+        break;
+    }
+    LogFile *sink = s_debugSink.loadAcquire();
+    if (sink && !t_insideWrite) {
+        sink->write(level, message);
+    } else {
+        fprintf(stderr, "%s%s\n", levelTag(level), message.toLocal8Bit().constData());
+    }
+    if (type == QtFatalMsg)
+        abort();
+}
+
+QString dashedDate(const QDate &date)
+{
+    return date.toString(QStringLiteral("yyyy MM dd")).replace(QLatin1Char(' '), QLatin1Char('-'));
+}
+
+// Moves an earlier day's main log aside; false when it could not be moved.
+bool rotateMainLog(const QString &path)
+{
+    const QDate modified = QFileInfo(path).lastModified().date();
+    if (modified == QDate::currentDate())
+        return true;
+    const QString archive =
+        QFileInfo(path).path() + QStringLiteral("/main.log.") + dashedDate(modified) + QStringLiteral(".log");
+    if (QFile::exists(archive))
+        QFile::remove(archive);
+    return QFile::rename(path, archive);
+}
+
+} // namespace
+
+LogFile::LogFile(const std::string &path, int threshold)
+    : m_path(path.empty() ? std::string(kMainLogPath) : path), m_threshold(threshold)
+{
+    qInstallMessageHandler(messageHandler);
+
+    const QString qpath = QString::fromStdString(m_path);
+    QString fileName;
+    if (m_path != kMainLogPath) {
+        // One debug file per calendar day of program start.
+        const QString date = dashedDate(QDate::currentDate());
+        const int dot = qpath.lastIndexOf(QLatin1Char('.'));
+        fileName = dot < 0 ? QString(qpath + date) : QString(qpath.left(dot) + date + qpath.mid(dot));
+    } else {
+        fileName = qpath;
+        if (!QFile::exists(fileName)) {
+            if (!QDir(QStringLiteral("./logs")).exists())
+                QDir().mkdir(QStringLiteral("logs"));
+        } else if (!rotateMainLog(fileName)) {
+            return;
+        }
+    }
+
+    auto *file = new QFile(fileName);
+    if (!file->open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text)) {
+        delete file;
+        return;
+    }
+    m_file = file;
+}
+
+LogFile::~LogFile()
+{
+    s_debugSink.testAndSetOrdered(this, nullptr);
+    QMutexLocker locker(&m_lock);
+    if (m_file) {
+        m_file->close();
+        delete m_file;
+        m_file = nullptr;
+    }
+}
+
+LogFile &LogFile::mainLog()
+{
+    static LogFile log(kMainLogPath, INFO);
+    return log;
+}
+
+LogFile &LogFile::debugLog()
+{
+    // The main log creates "logs", which the debug log needs and does not create.
+    mainLog();
+    static LogFile log("logs/debug.log", DEBUG);
+    s_debugSink.testAndSetOrdered(nullptr, &log);
+    return log;
+}
+
+void LogFile::write(int level, const QString &text)
+{
+    if (level < m_threshold)
+        return;
+    QMutexLocker locker(&m_lock);
+    if (!m_file)
+        return;
+    t_insideWrite = true;
+
+    const QString line =
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy'.'MM'.'dd hh:mm:ss.zzz ")) +
+        QLatin1String(levelTag(level)) + text + QLatin1Char('\n');
+    m_file->write(line.toUtf8());
+    fputs(line.toLocal8Bit().constData(), stderr);
+
+    if (m_viewer) {
+        QScrollBar *bar = m_viewer->verticalScrollBar();
+        const int position = bar->value();
+        m_viewer->setPlainText(line + m_viewer->toPlainText());
+        // Keep the lines the operator is reading in place now that one more is on top.
+        if (position != 0)
+            bar->setValue(position + QFontInfo(m_viewer->font()).pixelSize());
+    }
+    t_insideWrite = false;
+}
+
+bool LogFile::loadIntoViewer()
+{
+    QMutexLocker locker(&m_lock);
+    if (!m_file || !m_viewer)
+        return false;
+    m_file->flush();
+
+    QFile in(m_file->fileName());
+    if (!in.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    QTextStream stream(&in);
+    stream.setCodec("UTF-8");
+    QStringList lines;
+    while (!stream.atEnd())
+        lines.append(stream.readLine() + QLatin1Char('\n'));
+    in.close();
+
+    QString text;
+    for (int i = lines.size() - 1; i >= 0; --i)
+        text += lines.at(i);
+    m_viewer->setPlainText(text);
+    return true;
+}
+
+void LogFile::setViewer(QPlainTextEdit *viewer)
+{
+    QMutexLocker locker(&m_lock);
+    m_viewer = viewer;
+}
+
+QPlainTextEdit *LogFile::viewer() const
+{
+    return m_viewer;
+}
+
+bool LogFile::isOpen() const
+{
+    return m_file != nullptr;
+}
+
+QString LogFile::filePath() const
+{
+    return m_file ? m_file->fileName() : QString();
+}
+
+// Both logs exist before main() runs, so logging works from its first line.
+[[maybe_unused]] static const bool s_logsReady = (LogFile::debugLog(), true);
