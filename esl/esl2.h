@@ -11,6 +11,10 @@
 #include <QTimer>
 #include <QVariant>
 
+#include <memory>
+
+class EslParser;
+
 // The console's only link to the telephony server's event socket: framing, JSON
 // event decoding and dispatch, authentication, subscription, one-at-a-time
 // requests with queued replies, keep-alive, dead detection and reconnection.
@@ -97,9 +101,49 @@ public slots:
     void reconnectTimeout();
 
 private:
-    // Implementation details are the client's own; see esl2.cpp.
+    // One request waiting for its turn on the wire.
+    struct RequestRecord
+    {
+        QString text;
+        QPointer<QObject> receiver;
+        bool hasReceiver = false;
+        QString slot;
+        QVariant context;
+    };
+
+    void processMessage(Message &message);
+    void processReply(const Message &message);
+    void processJsonEvent(const Message &message);
+    void resetConnection();
+    void startConnection();
+    void send_request(const QString &request);
+    void sendNext(const RequestRecord &record);
+    void failWaitingRequests();
+    void deliverReply(const QPointer<QObject> &receiver, const QString &slot, const QString &reply,
+                      const QVariant &context);
+
     bool m_authenticated = false;
     bool m_dead = false;
+    int m_requestTimeout = 5000;
+    int m_reconnectInterval = 10000;
+    bool m_pending = false;
+    QString m_currentRequest;
+    QPointer<QObject> m_receiver;
+    bool m_hasReceiver = false;
+    QString m_slot;
+    QVariant m_context;
+    QString m_host;
+    int m_port = -1;
+    QString m_password;
+    QTcpSocket *m_socket = nullptr;
+    QTimer m_requestTimer;
+    QTimer m_reconnectTimer;
+    QTimer m_delayedConnectedTimer;
+    std::unique_ptr<EslParser> m_parser;
+    QList<RequestRecord> m_queue;
+    // Bumped whenever the connection is torn down, so that bytes still in hand from the old
+    // connection are not processed after a message handler reset it.
+    quint64 m_connectionGeneration = 0;
 };
 
 Q_DECLARE_METATYPE(ESL2::Event)
