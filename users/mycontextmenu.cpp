@@ -1,0 +1,4 @@
+#include "users/mycontextmenu.h"
+
+MyContextMenu::MyContextMenu(QWidget *parent) : QMenu(parent)
+{}
