@@ -102,38 +102,40 @@ QString socketErrorText(QAbstractSocket::SocketError error)
     }
 }
 
-bool isBlankLine(const QByteArray &text, int begin, int end)
+bool onlyLineEnds(const QByteArray &text, int begin, int end)
 {
     for (int i = begin; i < end; ++i) {
-        if (text.at(i) != '\r')
+        if (text.at(i) != '\r' && text.at(i) != '\n')
             return false;
     }
     return true;
 }
 
 // The server reads a command up to its first empty line (a line of nothing but carriage returns
-// counts as empty), then as many body bytes as a Content-Length header declares. Anything after
-// that is a second command, which a display name or a file name with line breaks could smuggle in.
-// A request is safe when its first empty line ends it, or when the declared body is exactly the
-// rest of it.
+// counts as empty), then as many body bytes as a Content-Length header declares; whatever follows
+// is read as the next command. So a display name or a file name with line breaks in it could
+// smuggle a second command onto the wire. A request is one command when nothing but line ends
+// follows its header block, or its declared body. A body shorter than declared is refused too:
+// the server would swallow the next request into it.
 bool isSingleCommand(const QByteArray &text)
 {
     int lineStart = 0;
-    int contentLength = -1;
+    int contentLength = 0;
     while (lineStart < text.size()) {
         const int nl = text.indexOf('\n', lineStart);
         if (nl < 0)
             return true; // no empty line at all: nothing can follow the command
-        if (isBlankLine(text, lineStart, nl)) {
-            const int rest = text.size() - (nl + 1);
-            return rest == 0 || rest == contentLength;
+        if (onlyLineEnds(text, lineStart, nl)) {
+            const int bodyStart = nl + 1;
+            const int bodyEnd = bodyStart + contentLength;
+            return bodyEnd <= text.size() && onlyLineEnds(text, bodyEnd, text.size());
         }
         const QByteArray line = text.mid(lineStart, nl - lineStart);
         const int colon = line.indexOf(':');
         if (colon > 0 && line.left(colon).trimmed().toLower() == "content-length") {
             bool ok = false;
             const int value = line.mid(colon + 1).trimmed().toInt(&ok, 10);
-            contentLength = ok && value >= 0 ? value : -1;
+            contentLength = ok && value >= 0 ? value : 0;
         }
         lineStart = nl + 1;
     }
