@@ -22,6 +22,8 @@ const char *const kMainLogPath = "logs/main.log";
 // The debug log while it is alive; messages issued during static destruction,
 // after it is gone, fall back to standard error.
 QAtomicPointer<LogFile> s_debugSink;
+// Set once the debug log has been destroyed, so a late message does not rebuild it.
+QAtomicInt s_debugGone;
 
 // A Qt message issued while a thread is inside write() (for instance a warning
 // from the file itself) would take the same lock again.
@@ -64,6 +66,9 @@ void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &m
         break;
     }
     LogFile *sink = s_debugSink.loadAcquire();
+    // A message from another object's static initialiser may come first.
+    if (!sink && !s_debugGone.loadAcquire() && !t_insideWrite)
+        sink = &LogFile::debugLog();
     if (sink && !t_insideWrite) {
         sink->write(level, message);
     } else {
@@ -125,7 +130,8 @@ LogFile::LogFile(const std::string &path, int threshold)
 
 LogFile::~LogFile()
 {
-    s_debugSink.testAndSetOrdered(this, nullptr);
+    if (s_debugSink.testAndSetOrdered(this, nullptr))
+        s_debugGone.storeRelease(1);
     QMutexLocker locker(&m_lock);
     if (m_file) {
         m_file->close();

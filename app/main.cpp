@@ -1,4 +1,28 @@
-int main()
+#include "app/logfile.h"
+#include "app/startup.h"
+#include "app/xmlconfig.h"
+
+#include <QApplication>
+
+// Both logs exist before main() runs: logging works from its first line, and
+// "logs" is created by the main log before the debug log opens in it.
+[[maybe_unused]] static LogFile &s_debugLog = LogFile::debugLog();
+
+int main(int argc, char *argv[])
 {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tesmar"));
+
+    Startup::parseCommandLine(QApplication::arguments());
+    Startup::settleLocaleCodec(qgetenv("LANG"));
+    Startup::initLibraries();
+    Startup::applyPalette();
+    app.setStyleSheet(Startup::styleSheet());
+
+    // A missing or unreadable file leaves the defaults in place.
+    XMLConfig::instance().load();
+
+    // The login cycle takes over here once it lands; until then start-up ends the run.
+    Startup::finalizeLibraries();
     return 0;
 }

@@ -54,7 +54,7 @@ public:
     // Current login, never stored.
     QString currentLoginAddress; // user@host
     QString currentLoginUser;
-    QString currentServerHost;   // also the directory domain
+    QString currentServerHost; // also the directory domain
     QString currentSipPassword;
     QString currentEslPassword;
 

@@ -1,0 +1,84 @@
+#include "app/startup.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFile>
+#include <QPalette>
+#include <QTextCodec>
+
+#include <libssh/libssh.h>
+
+namespace {
+
+bool s_autologinDisabled = false;
+QTextCodec *s_localeCodec = nullptr;
+
+} // namespace
+
+void Startup::parseCommandLine(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Tesmar"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption noAutologin(
+        QStringList{QStringLiteral("n"), QStringLiteral("disable-autologin")},
+        QStringLiteral("Disable autologin"));
+    parser.addOption(noAutologin);
+    parser.process(arguments);
+    s_autologinDisabled = parser.isSet(noAutologin);
+}
+
+QTextCodec *Startup::settleLocaleCodec(const QByteArray &lang)
+{
+    const int dot = lang.indexOf('.');
+    if (dot >= 0) {
+        if (QTextCodec *codec = QTextCodec::codecForName(lang.mid(dot + 1)))
+            QTextCodec::setCodecForLocale(codec);
+    }
+    s_localeCodec = QTextCodec::codecForLocale();
+    return s_localeCodec;
+}
+
+void Startup::initLibraries()
+{
+    ssh_init();
+}
+
+void Startup::finalizeLibraries()
+{
+    ssh_finalize();
+}
+
+void Startup::applyPalette()
+{
+    QPalette palette = QApplication::palette();
+    palette.setBrush(QPalette::Active, QPalette::Window,
+                     QBrush(palette.color(QPalette::Active, QPalette::Window), Qt::SolidPattern));
+    QApplication::setPalette(palette);
+}
+
+QString Startup::styleSheet()
+{
+    // The resources live in this static library, so they must be registered by hand.
+    Q_INIT_RESOURCE(app);
+    QFile file(QStringLiteral(":/app/stylesheet.qss"));
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return QString();
+    return QString::fromUtf8(file.readAll());
+}
+
+bool Startup::autologinDisabled()
+{
+    return s_autologinDisabled;
+}
+
+void Startup::setAutologinDisabled(bool disabled)
+{
+    s_autologinDisabled = disabled;
+}
+
+QTextCodec *Startup::localeCodec()
+{
+    return s_localeCodec ? s_localeCodec : QTextCodec::codecForLocale();
+}
