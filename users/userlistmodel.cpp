@@ -115,7 +115,9 @@ QVariant UserListModel::data(const QModelIndex &index, int role) const
 
     const auto it = m_users.constFind(node->key);
     if (it == m_users.constEnd()) {
-        qCritical() << "UserListModel::data(): user" << node->key << "not found in 'users' hash";
+        // A row just inserted has no key until it is set; that is not an error.
+        if (!node->key.isEmpty())
+            qCritical() << "UserListModel::data(): user" << node->key << "not found in 'users' hash";
         return QVariant();
     }
     switch (role) {
@@ -259,7 +261,7 @@ void UserListModel::sendRequest(const QString &text, const char *slot, const QVa
 {
     ESL2 *esl = ESL2::instance();
     if (!esl) {
-        qWarning() << "UserListModel: no event-socket client for request" << text.trimmed();
+        qDebug() << "UserListModel: no event-socket client for request" << text.trimmed();
         return;
     }
     esl->sendRequest(text, this, QString::fromLatin1(slot), ctx);
@@ -351,8 +353,14 @@ void UserListModel::userRoleReceived(QString res, QVariant ctx)
 void UserListModel::userGroupsReceived(QString res, QVariant ctx)
 {
     QStringList groups;
-    if (res != kNoReply)
-        groups = res.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    if (res != kNoReply) {
+        const QStringList parts = res.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        // A blank element would make a group without a name: skip it like an empty one.
+        for (const QString &part : parts) {
+            if (!part.trimmed().isEmpty())
+                groups << part;
+        }
+    }
     if (groups.isEmpty())
         groups << kNoGroup;
 
