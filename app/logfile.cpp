@@ -120,7 +120,8 @@ LogFile::LogFile(const std::string &path, int threshold)
         }
     }
 
-    auto *file = new QFile(fileName);
+    // Absolute, so the viewer reads the same file even if the working directory changes later.
+    auto *file = new QFile(QDir::current().absoluteFilePath(fileName));
     if (!file->open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text)) {
         delete file;
         return;
@@ -168,6 +169,8 @@ void LogFile::write(int level, const QString &text)
         QDateTime::currentDateTime().toString(QStringLiteral("yyyy'.'MM'.'dd hh:mm:ss.zzz ")) +
         QLatin1String(levelTag(level)) + text + QLatin1Char('\n');
     m_file->write(line.toUtf8());
+    // Lines before a crash are the ones most wanted.
+    m_file->flush();
     fputs(line.toLocal8Bit().constData(), stderr);
 
     if (m_viewer) {
@@ -225,6 +228,3 @@ QString LogFile::filePath() const
 {
     return m_file ? m_file->fileName() : QString();
 }
-
-// Both logs exist before main() runs, so logging works from its first line.
-[[maybe_unused]] static const bool s_logsReady = (LogFile::debugLog(), true);
