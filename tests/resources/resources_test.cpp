@@ -98,25 +98,9 @@ QString resourcePath(const char *name)
 
 const char *tintName(Tint t)
 {
-    switch (t) {
-    case Tint::White:
-        return "white";
-    case Tint::Grey:
-        return "grey";
-    case Tint::Red:
-        return "red";
-    case Tint::Yellow:
-        return "yellow";
-    case Tint::Green:
-        return "green";
-    case Tint::Accent:
-        return "accent blue";
-    case Tint::Violet:
-        return "violet";
-    case Tint::Mixed:
-        return "mixed";
-    }
-    return "?";
+    static const char *const names[] = {"white", "grey",        "red",    "yellow",
+                                        "green", "accent blue", "violet", "mixed"};
+    return names[int(t)];
 }
 
 Tint classify(QColor c)
