@@ -346,26 +346,31 @@ void ESL2::socketError(QAbstractSocket::SocketError socketError)
 
 void ESL2::readyRead()
 {
-    const quint64 generation = m_connectionGeneration;
     while (m_socket->bytesAvailable() > 0) {
         const QByteArray chunk = m_socket->read(m_socket->bytesAvailable());
         if (chunk.isEmpty()) {
             qWarning("ESL2::readyRead(): getChar() error");
             return;
         }
-        const char *data = chunk.constData();
-        int offset = 0;
-        while (offset < chunk.size()) {
-            bool complete = false;
-            offset += m_parser->feed(data + offset, chunk.size() - offset, &complete);
-            if (!complete)
-                continue;
-            processMessage(m_parser->message());
-            // A handler may have dropped the connection; what is left belongs to the old one.
-            if (generation != m_connectionGeneration)
-                return;
-        }
+        if (!consume(chunk.constData(), chunk.size()))
+            return;
     }
+}
+
+bool ESL2::consume(const char *data, int size)
+{
+    const quint64 generation = m_connectionGeneration;
+    int offset = 0;
+    while (offset < size) {
+        bool complete = false;
+        offset += m_parser->feed(data + offset, size - offset, &complete);
+        if (!complete)
+            continue;
+        processMessage(m_parser->message());
+        if (generation != m_connectionGeneration)
+            return false;
+    }
+    return true;
 }
 
 void ESL2::processMessage(Message &message)

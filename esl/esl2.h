@@ -101,6 +101,9 @@ public slots:
     void reconnectTimeout();
 
 private:
+    // Lets benchmarks and fuzz targets push bytes through consume() without a socket.
+    friend struct ESL2TestAccess;
+
     // One request waiting for its turn on the wire.
     struct RequestRecord
     {
@@ -111,6 +114,9 @@ private:
         QVariant context;
     };
 
+    // Frames and processes bytes received on the current connection; returns false when a
+    // message handler tore the connection down (the rest belongs to the old connection).
+    bool consume(const char *data, int size);
     void processMessage(Message &message);
     void processReply(const Message &message);
     void processJsonEvent(const Message &message);
