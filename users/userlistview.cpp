@@ -287,7 +287,8 @@ void UserListView::keyboardSearch(const QString &search)
     QString text = m_typeAheadText;
     bool repeated = false;
     if (text.size() >= 2) {
-        repeated = text.count(text.at(0)) == text.size();
+        // The search ignores case, so "bB" repeats a letter just as "bb" does.
+        repeated = text.count(text.at(0), Qt::CaseInsensitive) == text.size();
         if (repeated)
             text = text.left(1);
     }

@@ -61,20 +61,7 @@ void UserListModelTest::cleanup()
 // The directory the reference server runs with: roles and groups as it answers them.
 void UserListModelTest::loadDirectory()
 {
-    m_model->userListReceived(listUsersReply(), QVariant());
-    const QString d = QStringLiteral("@") + kDomain;
-    m_model->userRoleReceived(QStringLiteral("dispatcher"), QString(QStringLiteral("1001") + d));
-    m_model->userGroupsReceived(QStringLiteral("Группа А;Группа Б;"), QString(QStringLiteral("1001") + d));
-    m_model->userRoleReceived(QStringLiteral("technician"), QString(QStringLiteral("1002") + d));
-    m_model->userGroupsReceived(QStringLiteral("Группа А;"), QString(QStringLiteral("1002") + d));
-    m_model->userRoleReceived(QStringLiteral("default"), QString(QStringLiteral("1003") + d));
-    m_model->userGroupsReceived(kNoReply, QString(QStringLiteral("1003") + d));
-    m_model->userRoleReceived(kNoReply, QString(QStringLiteral("1004") + d));
-    m_model->userGroupsReceived(QStringLiteral("Группа Б;"), QString(QStringLiteral("1004") + d));
-    m_model->userRoleReceived(kNoReply, QString(QStringLiteral("1005") + d));
-    m_model->userGroupsReceived(kNoReply, QString(QStringLiteral("1005") + d));
-    m_model->userRoleReceived(kNoReply, QString(QStringLiteral("1006") + d));
-    m_model->userGroupsReceived(kNoReply, QString(QStringLiteral("1006") + d));
+    loadReferenceDirectory(m_model);
 }
 
 QStringList UserListModelTest::topTexts() const

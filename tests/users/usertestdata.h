@@ -4,6 +4,7 @@
 // telephony server produces them, and a capture of Qt log lines.
 
 #include "esl/esl2.h"
+#include "users/userlistmodel.h"
 
 #include <QString>
 #include <QStringList>
@@ -32,6 +33,31 @@ inline QString listUsersReply()
         "broken|line|with|too|few\n"
         "\n"
         "+OK\n");
+}
+
+// Loads the reference directory: list, then roles and groups as the server answers
+// them (1001 dispatcher in two groups, 1002 technician, the rest without groups).
+inline void loadReferenceDirectory(UserListModel *model)
+{
+    model->userListReceived(listUsersReply(), QVariant());
+    const struct
+    {
+        const char *id;
+        QString role;
+        QString groups;
+    } replies[] = {
+        {"1001", QStringLiteral("dispatcher"), QStringLiteral("Группа А;Группа Б;")},
+        {"1002", QStringLiteral("technician"), QStringLiteral("Группа А;")},
+        {"1003", QStringLiteral("default"), kNoReply},
+        {"1004", kNoReply, QStringLiteral("Группа Б;")},
+        {"1005", kNoReply, kNoReply},
+        {"1006", kNoReply, kNoReply},
+    };
+    for (const auto &r : replies) {
+        const QString uri = QLatin1String(r.id) + QLatin1Char('@') + kDomain;
+        model->userRoleReceived(r.role, uri);
+        model->userGroupsReceived(r.groups, uri);
+    }
 }
 
 inline ESL2::Event registerEvent(const QString &subclass, const QString &user, const QString &host = kDomain)
