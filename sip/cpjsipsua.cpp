@@ -1,0 +1,972 @@
+#include "sip/cpjsipsua.h"
+
+#include "app/logfile.h"
+#include "app/xmlconfig.h"
+#include "sip/defaultinterface.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTextCodec>
+#include <QtEndian>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <sys/socket.h>
+
+int currentCallSlot = -1;
+int microphoneLevel = 100;
+int speakerLevel = 100;
+
+namespace {
+
+// Pace of the core: fast enough for SIP timers and media events.
+const int iteratePeriodMs = 20;
+
+// The test sound: raw 16-bit mono PCM at 44100 Hz.
+const char *const soundTestResource = ":/Data/toy-mono.raw";
+const int soundTestRate = 44100;
+
+LinphoneLoggingServiceCbs *s_loggingCbs = nullptr;
+
+void loggingServiceWriter(LinphoneLoggingService *, const char *domain, LinphoneLogLevel level,
+                          const char *message)
+{
+    QByteArray line;
+    if (domain && *domain)
+        line = QByteArray(domain) + ' ';
+    line += message ? message : "";
+    CPJSIPSUA::libraryLogWriter(level, line.constData(), line.size());
+}
+
+QString errnoText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// A WAV header in front of the raw resource lets the library's file player
+// read it.
+QByteArray wavFromRaw(const QByteArray &pcm)
+{
+    QByteArray wav;
+    auto put32 = [&wav](quint32 v) {
+        char b[4];
+        qToLittleEndian(v, b);
+        wav.append(b, 4);
+    };
+    auto put16 = [&wav](quint16 v) {
+        char b[2];
+        qToLittleEndian(v, b);
+        wav.append(b, 2);
+    };
+    wav.append("RIFF");
+    put32(36 + pcm.size());
+    wav.append("WAVEfmt ");
+    put32(16);
+    put16(1); // PCM
+    put16(1); // mono
+    put32(soundTestRate);
+    put32(soundTestRate * 2);
+    put16(2);
+    put16(16);
+    wav.append("data");
+    put32(pcm.size());
+    wav.append(pcm);
+    return wav;
+}
+
+QString registrationStateText(LinphoneAccount *account)
+{
+    const LinphoneErrorInfo *info = linphone_account_get_error_info(account);
+    const int code = info ? linphone_error_info_get_protocol_code(info) : 0;
+    const char *phrase = info ? linphone_error_info_get_phrase(info) : nullptr;
+    if (code > 0 && phrase)
+        return QString::fromUtf8(phrase);
+    switch (linphone_account_get_state(account)) {
+    case LinphoneRegistrationOk:
+        return QStringLiteral("OK");
+    case LinphoneRegistrationProgress:
+        return QStringLiteral("In Progress");
+    case LinphoneRegistrationFailed:
+        return QStringLiteral("Failed");
+    default:
+        return QStringLiteral("not registered");
+    }
+}
+
+} // namespace
+
+CPJSIPSUA::CPJSIPSUA()
+{
+    m_iterateTimer.setInterval(iteratePeriodMs);
+    connect(&m_iterateTimer, &QTimer::timeout, this, [this]() {
+        if (m_core)
+            linphone_core_iterate(m_core);
+    });
+}
+
+CPJSIPSUA::~CPJSIPSUA()
+{
+    Deinit();
+}
+
+CPJSIPSUA &CPJSIPSUA::instance()
+{
+    static CPJSIPSUA agent;
+    return agent;
+}
+
+void CPJSIPSUA::startupLibrary()
+{
+    LinphoneFactory *factory = linphone_factory_get();
+    if (!s_loggingCbs) {
+        s_loggingCbs = linphone_factory_create_logging_service_cbs(factory);
+        linphone_logging_service_cbs_set_log_message_written(s_loggingCbs, loggingServiceWriter);
+        LinphoneLoggingService *service = linphone_logging_service_get();
+        linphone_logging_service_add_callbacks(service, s_loggingCbs);
+        linphone_logging_service_set_log_level(service, LinphoneLogLevelMessage);
+    }
+}
+
+void CPJSIPSUA::shutdownLibrary()
+{
+    if (s_loggingCbs) {
+        linphone_logging_service_remove_callbacks(linphone_logging_service_get(), s_loggingCbs);
+        linphone_logging_service_cbs_unref(s_loggingCbs);
+        s_loggingCbs = nullptr;
+    }
+    linphone_factory_clean();
+}
+
+void CPJSIPSUA::setDataDirectory(const QString &path)
+{
+    m_dataDirectory = path;
+}
+
+QString CPJSIPSUA::dataDirectory() const
+{
+    if (!m_dataDirectory.isEmpty())
+        return m_dataDirectory;
+    return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) + QStringLiteral("/sip");
+}
+
+int CPJSIPSUA::sipPortFor(int configuredPort)
+{
+    if (configuredPort == 0)
+        return 0;
+    return configuredPort >= 1 && configuredPort <= 65534 ? configuredPort : 5060;
+}
+
+bool CPJSIPSUA::mediaPortApplies(int mediaPort, int sipPort)
+{
+    return mediaPort >= 1 && mediaPort <= 65525 && mediaPort != sipPort;
+}
+
+QByteArray CPJSIPSUA::registrarUriFor(const QByteArray &host, int transport, int port)
+{
+    const QByteArray hostPort = port > 0 ? QByteArray(host + ':' + QByteArray::number(port)) : host;
+    switch (transport) {
+    case XMLConfig::TransportUdp:
+        return "sip:" + hostPort + ";transport=udp";
+    case XMLConfig::TransportTcp:
+        return "sip:" + hostPort + ";transport=tcp";
+    case XMLConfig::TransportTls:
+        return "sips:" + hostPort + ";transport=tls";
+    default:
+        return "sip:" + hostPort;
+    }
+}
+
+int CPJSIPSUA::accountCount() const
+{
+    return m_core ? static_cast<int>(bctbx_list_size(linphone_core_get_account_list(m_core))) : 0;
+}
+
+bool CPJSIPSUA::Init()
+{
+    if (m_initialised)
+        return true;
+
+    const XMLConfig &config = XMLConfig::instance();
+    LinphoneFactory *factory = linphone_factory_get();
+
+    // Without a writable data directory the core never reaches its On state
+    // and answers every call with 503.
+    const QString dir = dataDirectory();
+    if (!QDir().mkpath(dir)) {
+        m_initError = QStringLiteral("Cannot create PJSIP: cannot create the data directory ") + dir;
+        return false;
+    }
+    linphone_factory_set_data_dir(factory, QFile::encodeName(dir).constData());
+    linphone_factory_set_config_dir(factory, QFile::encodeName(dir).constData());
+
+    // No configuration file: every setting comes from our own configuration,
+    // nothing from an earlier run.
+    m_core = linphone_factory_create_core_3(factory, nullptr, nullptr, nullptr);
+    if (!m_core) {
+        m_initError = QStringLiteral("Cannot create PJSIP: the SIP library could not create its core");
+        return false;
+    }
+    m_initialised = true;
+
+    switch (config.srtpMode) {
+    case XMLConfig::SrtpOptional:
+        linphone_core_set_media_encryption(m_core, LinphoneMediaEncryptionSRTP);
+        linphone_core_set_media_encryption_mandatory(m_core, FALSE);
+        break;
+    case XMLConfig::SrtpMandatory:
+        linphone_core_set_media_encryption(m_core, LinphoneMediaEncryptionSRTP);
+        linphone_core_set_media_encryption_mandatory(m_core, TRUE);
+        break;
+    default:
+        linphone_core_set_media_encryption(m_core, LinphoneMediaEncryptionNone);
+        linphone_core_set_media_encryption_mandatory(m_core, FALSE);
+        break;
+    }
+
+    m_coreCbs = linphone_factory_create_core_cbs(factory);
+    linphone_core_cbs_set_user_data(m_coreCbs, this);
+    linphone_core_cbs_set_call_state_changed(m_coreCbs, &CPJSIPSUA::onCallState);
+    linphone_core_cbs_set_account_registration_state_changed(m_coreCbs, &CPJSIPSUA::onRegistrationState);
+    linphone_core_add_callbacks(m_core, m_coreCbs);
+
+    linphone_core_set_user_agent(m_core, "Tesmar", nullptr);
+    // Calls are answered at once; a ring tone would only be a click.
+    linphone_core_set_ring(m_core, nullptr);
+    linphone_core_enable_video_capture(m_core, FALSE);
+    linphone_core_enable_video_display(m_core, FALSE);
+
+    bool transportsOk = true;
+    const int port = sipPortFor(config.sipPort);
+    if (config.externalUA) {
+        // The dispatcher's own phone speaks SIP; keep the core for the sound
+        // devices but open no listener.
+        LinphoneTransports *none = linphone_factory_create_transports(factory);
+        linphone_transports_set_udp_port(none, 0);
+        linphone_transports_set_tcp_port(none, 0);
+        linphone_transports_set_tls_port(none, 0);
+        linphone_core_set_transports(m_core, none);
+        linphone_transports_unref(none);
+    } else {
+        m_caFile = config.caFile.toUtf8();
+        m_certFile = config.certFile.toUtf8();
+        m_keyFile = config.keyFile.toUtf8();
+        if (!m_caFile.isEmpty())
+            linphone_core_set_root_ca(m_core, m_caFile.constData());
+        if (!m_certFile.isEmpty())
+            linphone_core_set_tls_cert_path(m_core, m_certFile.constData());
+        if (!m_keyFile.isEmpty())
+            linphone_core_set_tls_key_path(m_core, m_keyFile.constData());
+
+        QByteArray ipv4;
+        if (DefaultInterface::localAddress(AF_INET, ipv4))
+            qDebug() << "local IPv4 address is" << ipv4.constData();
+        else
+            qCritical() << "error getting local IPv4 address";
+        QByteArray ipv6;
+        const bool hasIPv6 = DefaultInterface::localAddress(AF_INET6, ipv6);
+        if (hasIPv6)
+            qDebug() << "local IPv6 address is" << ipv6.constData();
+        else
+            qCritical() << "error getting local IPv6 address";
+
+        LinphoneConfig *lc = linphone_core_get_config(m_core);
+        if (!config.bindAddressAuto && !config.bindAddress.isEmpty()) {
+            // A listener bound to one IPv4 address cannot serve IPv6 as well.
+            m_bindAddress = config.bindAddress.toUtf8();
+            linphone_config_set_string(lc, "sip", "bind_address", m_bindAddress.constData());
+            linphone_core_enable_ipv6(m_core, FALSE);
+        } else {
+            // Listening on the wildcard address covers the default interface;
+            // with IPv6 the same dual-stack sockets serve both families.
+            linphone_core_enable_ipv6(m_core, hasIPv6 ? TRUE : FALSE);
+            if (!hasIPv6)
+                qInfo() << "CPJSIPSUA::Init(): no IPv6 on this host, SIP listens on IPv4 only";
+        }
+
+        LinphoneTransports *tr = linphone_factory_create_transports(factory);
+        if (port == 0) {
+            // The library picks the UDP port; TCP and TLS follow it below.
+            linphone_transports_set_udp_port(tr, LC_SIP_TRANSPORT_RANDOM);
+            linphone_transports_set_tcp_port(tr, 0);
+            linphone_transports_set_tls_port(tr, 0);
+        } else {
+            linphone_transports_set_udp_port(tr, port);
+            linphone_transports_set_tcp_port(tr, port);
+            linphone_transports_set_tls_port(tr, port + 1);
+        }
+        linphone_core_set_transports(m_core, tr);
+        linphone_transports_unref(tr);
+    }
+
+    if (linphone_core_start(m_core) != 0) {
+        m_initError =
+            QStringLiteral("Error creating PJSUA instance:the SIP library core did not start[status:-1]");
+        destroyCore();
+        return false;
+    }
+    linphone_core_set_network_reachable(m_core, TRUE);
+    m_iterateTimer.start();
+
+    const LinphoneAudioDevice *in = linphone_core_get_default_input_audio_device(m_core);
+    const LinphoneAudioDevice *out = linphone_core_get_default_output_audio_device(m_core);
+    m_libraryDefaultInput = in ? QByteArray(linphone_audio_device_get_id(in)) : QByteArray();
+    m_libraryDefaultOutput = out ? QByteArray(linphone_audio_device_get_id(out)) : QByteArray();
+
+    if (!config.externalUA)
+        transportsOk = configureTransports(port);
+    if (!transportsOk) {
+        destroyCore();
+        return false;
+    }
+    return true;
+}
+
+// Checks the listeners the core opened and, with a library-chosen port, puts
+// TCP and TLS next to UDP. Returns false when a configured port could not be
+// used for UDP or TCP.
+bool CPJSIPSUA::configureTransports(int port)
+{
+    LinphoneFactory *factory = linphone_factory_get();
+    if (port == 0) {
+        const int udp = transportPort(Transport::Udp);
+        if (udp <= 0) {
+            qCritical() << "CPJSIPSUA::Init(): cannot create IPv4 UDP transport on a free port";
+            return true;
+        }
+        LinphoneTransports *tr = linphone_factory_create_transports(factory);
+        linphone_transports_set_udp_port(tr, udp);
+        linphone_transports_set_tcp_port(tr, udp);
+        linphone_transports_set_tls_port(tr, udp + 1);
+        linphone_core_set_transports(m_core, tr);
+        linphone_transports_unref(tr);
+        if (transportPort(Transport::Tcp) <= 0)
+            qCritical() << "CPJSIPSUA::Init(): cannot create IPv4 TCP transport:"
+                        << qPrintable(errnoText(DefaultInterface::bindError(SOCK_STREAM, udp)));
+        if (transportPort(Transport::Tls) <= 0)
+            qWarning() << "CPJSIPSUA::Init(): cannot create IPv4 TLS transport:"
+                       << "no TLS listener on port" << udp + 1;
+        return true;
+    }
+
+    if (transportPort(Transport::Udp) <= 0) {
+        int error = DefaultInterface::bindError(SOCK_DGRAM, port);
+        if (error == 0)
+            error = EADDRINUSE;
+        // TCP is only tried once UDP stands, as the user sees one cause.
+        m_initError = QStringLiteral("Error creating SIP UDP listener:") + errnoText(error) +
+                      QStringLiteral("[status:") + QString::number(error) + QLatin1Char(']');
+        return false;
+    }
+    if (transportPort(Transport::Tcp) <= 0) {
+        int error = DefaultInterface::bindError(SOCK_STREAM, port);
+        if (error == 0)
+            error = EADDRINUSE;
+        m_initError = QStringLiteral("Error creating SIP TCP listener:") + errnoText(error) +
+                      QStringLiteral("[status:") + QString::number(error) + QLatin1Char(']');
+        return false;
+    }
+    if (transportPort(Transport::Tls) <= 0)
+        qWarning() << "CPJSIPSUA::Init(): cannot create IPv4 TLS transport:"
+                   << "no TLS listener on port" << port + 1;
+    return true;
+}
+
+void CPJSIPSUA::destroyCore()
+{
+    m_iterateTimer.stop();
+    if (m_activeCall) {
+        linphone_call_unref(m_activeCall);
+        m_activeCall = nullptr;
+    }
+    currentCallSlot = -1;
+    if (m_core) {
+        if (m_coreCbs)
+            linphone_core_remove_callbacks(m_core, m_coreCbs);
+        if (linphone_core_get_global_state(m_core) == LinphoneGlobalOn)
+            linphone_core_stop(m_core);
+        linphone_core_unref(m_core);
+        m_core = nullptr;
+    }
+    if (m_coreCbs) {
+        linphone_core_cbs_unref(m_coreCbs);
+        m_coreCbs = nullptr;
+    }
+    m_initialised = false;
+}
+
+bool CPJSIPSUA::Deinit()
+{
+    if (!m_initialised)
+        return false;
+    stopSoundTest();
+    if (m_account)
+        removeAccount(m_account);
+    m_bindAddress.clear();
+    m_accountId.clear();
+    m_registrarUri.clear();
+    m_realm.clear();
+    m_userName.clear();
+    m_password.clear();
+    destroyCore();
+    return true;
+}
+
+void CPJSIPSUA::removeAccount(LinphoneAccount *account)
+{
+    linphone_account_set_user_data(account, nullptr);
+    linphone_core_remove_account(m_core, account);
+    if (account == m_account) {
+        linphone_account_unref(m_account);
+        m_account = nullptr;
+    }
+}
+
+bool CPJSIPSUA::addAccount(const QByteArray &uri, const QByteArray &password)
+{
+    if (uri.isEmpty())
+        return false;
+    QString user, host;
+    int port = 0;
+    if (!parseUri(QString::fromUtf8(uri), user, host, port))
+        return false;
+
+    const XMLConfig &config = XMLConfig::instance();
+    m_accountId = "sip:" + user.toUtf8() + '@' + host.toUtf8();
+    m_registrarUri = registrarUriFor(host.toUtf8(), config.sipTransport, m_registrarPort);
+    m_realm = host.toUtf8();
+    m_userName = user.toUtf8();
+    m_password = password;
+
+    if (!m_core) {
+        m_accountError =
+            QStringLiteral("Error creating PJSUA account:the SIP user agent is not running[status:-1]");
+        return false;
+    }
+
+    // A second login with the same address replaces the first account
+    // rather than registering the same contact twice.
+    if (m_account)
+        removeAccount(m_account);
+    for (const bctbx_list_t *it = linphone_core_get_account_list(m_core); it;) {
+        auto *account = static_cast<LinphoneAccount *>(bctbx_list_get_data(it));
+        it = bctbx_list_next(it);
+        const LinphoneAddress *identity =
+            linphone_account_params_get_identity_address(linphone_account_get_params(account));
+        char *text = identity ? linphone_address_as_string_uri_only(identity) : nullptr;
+        const bool same = text && m_accountId == text;
+        bctbx_free(text);
+        if (same)
+            removeAccount(account);
+    }
+
+    LinphoneFactory *factory = linphone_factory_get();
+    LinphoneAuthInfo *auth =
+        linphone_factory_create_auth_info_2(factory, m_userName.constData(), nullptr, m_password.constData(),
+                                            nullptr, m_realm.constData(), m_realm.constData(), nullptr);
+    linphone_core_add_auth_info(m_core, auth);
+    linphone_auth_info_unref(auth);
+
+    if (mediaPortApplies(config.mediaPort, config.sipPort))
+        linphone_core_set_audio_port(m_core, config.mediaPort);
+
+    LinphoneAccountParams *params = linphone_core_create_account_params(m_core);
+    LinphoneAddress *identity = linphone_address_new(m_accountId.constData());
+    int status = identity ? linphone_account_params_set_identity_address(params, identity) : -1;
+    if (identity)
+        linphone_address_unref(identity);
+    if (status == 0)
+        status = linphone_account_params_set_server_addr(params, m_registrarUri.constData());
+    linphone_account_params_set_expires(params, config.sipClientReregistration);
+    linphone_account_params_set_register_enabled(params, TRUE);
+
+    LinphoneAccount *account = status == 0 ? linphone_core_create_account(m_core, params) : nullptr;
+    linphone_account_params_unref(params);
+    if (account) {
+        linphone_account_set_user_data(account, this);
+        status = linphone_core_add_account(m_core, account);
+    } else {
+        status = -1;
+    }
+    if (status != 0) {
+        if (account)
+            linphone_account_unref(account);
+        m_accountError = QStringLiteral("Error creating PJSUA account:the SIP library refused the account ") +
+                         QString::fromUtf8(m_accountId) + QStringLiteral("[status:") +
+                         QString::number(status) + QLatin1Char(']');
+        return false;
+    }
+    linphone_core_set_default_account(m_core, account);
+    m_account = account;
+
+    const LinphoneErrorInfo *info = linphone_account_get_error_info(account);
+    const int code = info ? linphone_error_info_get_protocol_code(info) : 0;
+    m_accountError = registrationStateText(account);
+    if (code >= 400) {
+        removeAccount(account);
+        return false;
+    }
+    return true;
+}
+
+void CPJSIPSUA::updateTransportType()
+{
+    QString user, host;
+    int port = 0;
+    if (!parseUri(QString::fromUtf8(m_registrarUri), user, host, port)) {
+        qCritical() << "CPJSIPSUA::updateTransportType(): cannot parse current registration URI";
+        return;
+    }
+    m_registrarUri = registrarUriFor(host.toUtf8(), XMLConfig::instance().sipTransport, m_registrarPort);
+    if (!m_account) {
+        qCritical() << "CPJSIPSUA::updateTransportType():"
+                    << "no account";
+        return;
+    }
+    LinphoneAccountParams *params = linphone_account_params_clone(linphone_account_get_params(m_account));
+    int status = linphone_account_params_set_server_addr(params, m_registrarUri.constData());
+    if (status == 0)
+        status = linphone_account_set_params(m_account, params);
+    linphone_account_params_unref(params);
+    if (status != 0)
+        qCritical() << "CPJSIPSUA::updateTransportType():"
+                    << "the SIP library refused registrar" << m_registrarUri.constData();
+}
+
+bool CPJSIPSUA::setRegistrationTimeout(int seconds)
+{
+    if (!m_account || seconds <= 0)
+        return false;
+    LinphoneAccountParams *params = linphone_account_params_clone(linphone_account_get_params(m_account));
+    linphone_account_params_set_expires(params, seconds);
+    const int status = linphone_account_set_params(m_account, params);
+    linphone_account_params_unref(params);
+    return status == 0;
+}
+
+int CPJSIPSUA::registrationTimeout() const
+{
+    return m_account ? linphone_account_params_get_expires(linphone_account_get_params(m_account)) : -1;
+}
+
+bool CPJSIPSUA::parseUri(const QString &uri, QString &user, QString &host, int &port)
+{
+    const QByteArray text = uri.toUtf8();
+    LinphoneAddress *address = linphone_address_new(text.constData());
+    if (!address)
+        address = linphone_address_new(QByteArray("sip:" + text).constData());
+    if (!address)
+        return false;
+    const char *scheme = linphone_address_get_scheme(address);
+    const bool sip = scheme && (qstrcmp(scheme, "sip") == 0 || qstrcmp(scheme, "sips") == 0);
+    const char *domain = linphone_address_get_domain(address);
+    if (sip && domain) {
+        const char *name = linphone_address_get_username(address);
+        user = QString::fromUtf8(name ? name : "");
+        host = QString::fromUtf8(domain);
+        port = linphone_address_get_port(address);
+    }
+    linphone_address_unref(address);
+    return sip && domain;
+}
+
+bool CPJSIPSUA::setMicrophoneLevel(unsigned percent)
+{
+    if (!m_initialised || percent > 100)
+        return false;
+    microphoneLevel = static_cast<int>(percent);
+    applyMicrophoneLevel();
+    return true;
+}
+
+bool CPJSIPSUA::setSpeakerLevel(unsigned percent)
+{
+    if (!m_initialised || percent > 100)
+        return false;
+    speakerLevel = static_cast<int>(percent);
+    applySpeakerLevel();
+    return true;
+}
+
+// Levels are linear factors; the library takes them in decibels, and 0 as a
+// mute of the running call since no decibel value silences.
+void CPJSIPSUA::applySpeakerLevel()
+{
+    const int level = speakerLevel;
+    if (!m_core || level < 0 || level > 100)
+        return;
+    if (level > 0)
+        linphone_core_set_playback_gain_db(m_core, static_cast<float>(20.0 * std::log10(level / 100.0)));
+    if (m_activeCall)
+        linphone_call_set_speaker_muted(m_activeCall, level == 0);
+}
+
+void CPJSIPSUA::applyMicrophoneLevel()
+{
+    const int level = microphoneLevel;
+    if (!m_core || level < 0 || level > 100)
+        return;
+    if (level > 0)
+        linphone_core_set_mic_gain_db(m_core, static_cast<float>(20.0 * std::log10(level / 100.0)));
+    if (m_activeCall)
+        linphone_call_set_microphone_muted(m_activeCall, level == 0);
+}
+
+float CPJSIPSUA::activeSpeakerGain() const
+{
+    if (!m_activeCall || currentCallSlot == -1)
+        return -1.0f;
+    if (linphone_call_get_speaker_muted(m_activeCall))
+        return 0.0f;
+    return static_cast<float>(std::pow(10.0, linphone_core_get_playback_gain_db(m_core) / 20.0));
+}
+
+float CPJSIPSUA::activeMicrophoneGain() const
+{
+    if (!m_activeCall || currentCallSlot == -1)
+        return -1.0f;
+    if (linphone_call_get_microphone_muted(m_activeCall))
+        return 0.0f;
+    return static_cast<float>(std::pow(10.0, linphone_core_get_mic_gain_db(m_core) / 20.0));
+}
+
+int CPJSIPSUA::transportPort(Transport transport) const
+{
+    if (!m_core)
+        return -1;
+    LinphoneTransports *used = linphone_core_get_transports_used(m_core);
+    if (!used)
+        return -1;
+    int port = 0;
+    switch (transport) {
+    case Transport::Udp:
+        port = linphone_transports_get_udp_port(used);
+        break;
+    case Transport::Tcp:
+        port = linphone_transports_get_tcp_port(used);
+        break;
+    case Transport::Tls:
+        port = linphone_transports_get_tls_port(used);
+        break;
+    }
+    linphone_transports_unref(used);
+    return port;
+}
+
+int CPJSIPSUA::audioPort() const
+{
+    return m_core ? linphone_core_get_audio_port(m_core) : -1;
+}
+
+void CPJSIPSUA::onCallState(LinphoneCore *core, LinphoneCall *call, LinphoneCallState state, const char *)
+{
+    auto *self =
+        static_cast<CPJSIPSUA *>(linphone_core_cbs_get_user_data(linphone_core_get_current_callbacks(core)));
+    if (self)
+        self->callStateChanged(call, state);
+}
+
+void CPJSIPSUA::callStateChanged(LinphoneCall *call, LinphoneCallState state)
+{
+    if (!linphone_call_get_user_data(call))
+        linphone_call_set_user_data(call,
+                                    reinterpret_cast<void *>(static_cast<intptr_t>(m_nextCallHandle++)));
+    const int handle = static_cast<int>(reinterpret_cast<intptr_t>(linphone_call_get_user_data(call)));
+
+    switch (state) {
+    case LinphoneCallStateIncomingReceived:
+        if (linphone_call_accept(call) != 0)
+            qWarning() << "CPJSIPSUA::on_incoming_call(): cannot answer call" << handle;
+        break;
+    case LinphoneCallStateStreamsRunning:
+        callMediaActive(call);
+        break;
+    case LinphoneCallStateEnd:
+    case LinphoneCallStateError:
+    case LinphoneCallStateReleased:
+        if (handle == currentCallSlot) {
+            currentCallSlot = -1;
+            if (m_activeCall) {
+                linphone_call_unref(m_activeCall);
+                m_activeCall = nullptr;
+            }
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void CPJSIPSUA::callMediaActive(LinphoneCall *call)
+{
+    if (m_activeCall != call) {
+        if (m_activeCall)
+            linphone_call_unref(m_activeCall);
+        m_activeCall = linphone_call_ref(call);
+    }
+    currentCallSlot = static_cast<int>(reinterpret_cast<intptr_t>(linphone_call_get_user_data(call)));
+    if (speakerLevel <= 100)
+        applySpeakerLevel();
+    if (microphoneLevel <= 100)
+        applyMicrophoneLevel();
+}
+
+void CPJSIPSUA::onRegistrationState(LinphoneCore *, LinphoneAccount *account, LinphoneRegistrationState state,
+                                    const char *)
+{
+    if (state != LinphoneRegistrationOk && state != LinphoneRegistrationFailed)
+        return;
+    auto *self = static_cast<CPJSIPSUA *>(linphone_account_get_user_data(account));
+    if (!self) {
+        qWarning() << "CPJSIPSUA::on_reg_state2(): cannot get user agent object";
+        return;
+    }
+    self->registrationStateChanged(account, state);
+}
+
+void CPJSIPSUA::registrationStateChanged(LinphoneAccount *account, LinphoneRegistrationState state)
+{
+    const LinphoneErrorInfo *info = linphone_account_get_error_info(account);
+    if (!info) {
+        qWarning() << "CPJSIPSUA::on_reg_state2(): no registration data in callback";
+        return;
+    }
+    const int code = linphone_error_info_get_protocol_code(info);
+    const LinphoneReason reason = linphone_error_info_get_reason(info);
+    const char *phrase = linphone_error_info_get_phrase(info);
+    if (state == LinphoneRegistrationOk) {
+        emit registrationOK();
+        return;
+    }
+    // Failures the library met on its own (no answer, broken connection)
+    // are not the server's verdict.
+    if (code <= 0 || reason == LinphoneReasonIOError || reason == LinphoneReasonNoResponse) {
+        qCritical() << "CPJSIPSUA::on_reg_state2(): SIP registration error:"
+                    << (phrase ? phrase : linphone_reason_to_string(reason));
+        return;
+    }
+    if (code >= 400 && code <= 499) {
+        const QString text = QStringLiteral("%1 %2").arg(code).arg(QString::fromUtf8(phrase ? phrase : ""));
+        qWarning() << "CPJSIPSUA::on_reg_state2(): SIP registration failed:" << qPrintable(text);
+        emit registrationError(text);
+    }
+}
+
+QByteArray CPJSIPSUA::findDevice(const QByteArray &name, int capability) const
+{
+    QByteArray found;
+    if (!m_core)
+        return found;
+    bctbx_list_t *devices = linphone_core_get_extended_audio_devices(m_core);
+    for (bctbx_list_t *it = devices; it; it = bctbx_list_next(it)) {
+        auto *device = static_cast<LinphoneAudioDevice *>(bctbx_list_get_data(it));
+        if (capability != 0 && !linphone_audio_device_has_capability(
+                                   device, static_cast<LinphoneAudioDeviceCapabilities>(capability)))
+            continue;
+        if (name == linphone_audio_device_get_id(device)) {
+            found = name;
+            break;
+        }
+    }
+    bctbx_list_free_with_data(devices, reinterpret_cast<bctbx_list_free_func>(linphone_audio_device_unref));
+    return found;
+}
+
+namespace {
+
+bool listDevices(LinphoneCore *core, LinphoneAudioDeviceCapabilities capability, QList<QByteArray> &list)
+{
+    list.clear();
+    if (!core)
+        return false;
+    bctbx_list_t *devices = linphone_core_get_extended_audio_devices(core);
+    for (bctbx_list_t *it = devices; it; it = bctbx_list_next(it)) {
+        auto *device = static_cast<LinphoneAudioDevice *>(bctbx_list_get_data(it));
+        if (linphone_audio_device_has_capability(device, capability))
+            list.append(QByteArray(linphone_audio_device_get_id(device)));
+    }
+    bctbx_list_free_with_data(devices, reinterpret_cast<bctbx_list_free_func>(linphone_audio_device_unref));
+    return !list.isEmpty();
+}
+
+// Makes the device with this id the one calls use, now and for later calls.
+bool selectDevice(LinphoneCore *core, const QByteArray &id, bool output, bool inCall)
+{
+    bool done = false;
+    bctbx_list_t *devices = linphone_core_get_extended_audio_devices(core);
+    for (bctbx_list_t *it = devices; it && !done; it = bctbx_list_next(it)) {
+        auto *device = static_cast<LinphoneAudioDevice *>(bctbx_list_get_data(it));
+        if (id != linphone_audio_device_get_id(device))
+            continue;
+        if (output) {
+            linphone_core_set_default_output_audio_device(core, device);
+            if (inCall)
+                linphone_core_set_output_audio_device(core, device);
+        } else {
+            linphone_core_set_default_input_audio_device(core, device);
+            if (inCall)
+                linphone_core_set_input_audio_device(core, device);
+        }
+        done = true;
+    }
+    bctbx_list_free_with_data(devices, reinterpret_cast<bctbx_list_free_func>(linphone_audio_device_unref));
+    return done;
+}
+
+} // namespace
+
+bool CPJSIPSUA::inputDevices(QList<QByteArray> &list) const
+{
+    return listDevices(m_core, LinphoneAudioDeviceCapabilityRecord, list);
+}
+
+bool CPJSIPSUA::outputDevices(QList<QByteArray> &list) const
+{
+    return listDevices(m_core, LinphoneAudioDeviceCapabilityPlay, list);
+}
+
+QByteArray CPJSIPSUA::defaultInputDeviceName() const
+{
+    return m_core ? m_libraryDefaultInput : QByteArray();
+}
+
+QByteArray CPJSIPSUA::defaultOutputDeviceName() const
+{
+    return m_core ? m_libraryDefaultOutput : QByteArray();
+}
+
+QByteArray CPJSIPSUA::currentInputDeviceName() const
+{
+    const LinphoneAudioDevice *device =
+        m_core ? linphone_core_get_default_input_audio_device(m_core) : nullptr;
+    return device ? QByteArray(linphone_audio_device_get_id(device)) : QByteArray();
+}
+
+QByteArray CPJSIPSUA::currentOutputDeviceName() const
+{
+    const LinphoneAudioDevice *device =
+        m_core ? linphone_core_get_default_output_audio_device(m_core) : nullptr;
+    return device ? QByteArray(linphone_audio_device_get_id(device)) : QByteArray();
+}
+
+bool CPJSIPSUA::setInputDevice(const QByteArray &name)
+{
+    if (!m_initialised)
+        return false;
+    const QByteArray id =
+        name.isEmpty() ? m_libraryDefaultInput : findDevice(name, LinphoneAudioDeviceCapabilityRecord);
+    return !id.isEmpty() && selectDevice(m_core, id, false, m_activeCall != nullptr);
+}
+
+bool CPJSIPSUA::setOutputDevice(const QByteArray &name)
+{
+    if (!m_initialised)
+        return false;
+    const QByteArray id =
+        name.isEmpty() ? m_libraryDefaultOutput : findDevice(name, LinphoneAudioDeviceCapabilityPlay);
+    return !id.isEmpty() && selectDevice(m_core, id, true, m_activeCall != nullptr);
+}
+
+void CPJSIPSUA::startSoundTest(const QByteArray &name)
+{
+    if (m_player)
+        stopSoundTest();
+    const QByteArray device = findDevice(name, 0);
+
+    QFile resource(QString::fromLatin1(soundTestResource));
+    if (!m_core || !resource.open(QIODevice::ReadOnly)) {
+        qCritical() << "CPJSIPSUA::startSoundTest(): cannot create file media port from the WAV file:" << -1;
+        return;
+    }
+    m_soundFile = dataDirectory() + QStringLiteral("/soundtest.wav");
+    QFile wav(m_soundFile);
+    if (!wav.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        wav.write(wavFromRaw(resource.readAll())) < 0) {
+        qCritical() << "CPJSIPSUA::startSoundTest(): cannot create file media port from the WAV file:"
+                    << errno;
+        return;
+    }
+    wav.close();
+
+    if (device.isEmpty()) {
+        qCritical() << "CPJSIPSUA::startSoundTest(): cannot create sound player port:" << -1;
+        return;
+    }
+    m_player = linphone_core_create_local_player(m_core, device.constData(), nullptr, nullptr);
+    if (!m_player) {
+        qCritical() << "CPJSIPSUA::startSoundTest(): cannot create sound player port:" << -1;
+        return;
+    }
+    m_playerCbs = linphone_factory_create_player_cbs(linphone_factory_get());
+    linphone_player_cbs_set_user_data(m_playerCbs, this);
+    linphone_player_cbs_set_eof_reached(m_playerCbs, &CPJSIPSUA::onPlayerEof);
+    linphone_player_add_callbacks(m_player, m_playerCbs);
+
+    int status = linphone_player_open(m_player, QFile::encodeName(m_soundFile).constData());
+    if (status != 0) {
+        qCritical() << "CPJSIPSUA::startSoundTest(): cannot create file media port from the WAV file:"
+                    << status;
+        stopSoundTest();
+        return;
+    }
+    status = linphone_player_start(m_player);
+    if (status != 0) {
+        qCritical() << "CPJSIPSUA::startSoundTest(): cannot connect file port to the sound player:" << status;
+        stopSoundTest();
+    }
+}
+
+void CPJSIPSUA::onPlayerEof(LinphonePlayer *player)
+{
+    auto *self = static_cast<CPJSIPSUA *>(
+        linphone_player_cbs_get_user_data(linphone_player_get_current_callbacks(player)));
+    // The end of the file is reported from the media thread; rewind on ours.
+    if (self)
+        QMetaObject::invokeMethod(
+            self, [self]() { self->restartSoundTest(); }, Qt::QueuedConnection);
+}
+
+void CPJSIPSUA::restartSoundTest()
+{
+    if (!m_player)
+        return;
+    if (linphone_player_seek(m_player, 0) != 0 || linphone_player_start(m_player) != 0)
+        qWarning() << "CPJSIPSUA::startSoundTest(): cannot loop the test sound";
+}
+
+void CPJSIPSUA::stopSoundTest()
+{
+    if (!m_player)
+        return;
+    linphone_player_close(m_player);
+    if (m_playerCbs) {
+        linphone_player_remove_callbacks(m_player, m_playerCbs);
+        linphone_player_cbs_unref(m_playerCbs);
+        m_playerCbs = nullptr;
+    }
+    linphone_player_unref(m_player);
+    m_player = nullptr;
+    if (!m_soundFile.isEmpty())
+        QFile::remove(m_soundFile);
+}
+
+void CPJSIPSUA::libraryLogWriter(int level, const char *data, int length)
+{
+    if (!data || length <= 0)
+        return;
+    const int size = static_cast<int>(qstrnlen(data, static_cast<uint>(length)));
+    QString text = QString::fromLocal8Bit(data, size);
+    if (text.endsWith(QLatin1Char('\n')))
+        text.chop(1);
+
+    int mapped = DEBUG;
+    if (level & (LinphoneLogLevelError | LinphoneLogLevelFatal))
+        mapped = ERROR;
+    else if (level & LinphoneLogLevelWarning)
+        mapped = WARNING;
+    else if (level & LinphoneLogLevelMessage)
+        mapped = INFO;
+    LogFile::debugLog().write(mapped, text);
+}

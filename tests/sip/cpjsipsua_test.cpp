@@ -1,0 +1,553 @@
+#include "app/logfile.h"
+#include "app/xmlconfig.h"
+#include "sip/cpjsipsua.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QUdpSocket>
+#include <QtTest>
+
+#include <unistd.h>
+
+namespace {
+
+// A port free for UDP and TCP, with the next one free for TCP too (TLS).
+int freeSipPort()
+{
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        QUdpSocket udp;
+        if (!udp.bind(QHostAddress(QHostAddress::AnyIPv4), 0))
+            continue;
+        const int port = udp.localPort();
+        if (port >= 65534)
+            continue;
+        QTcpServer tcp;
+        QTcpServer tls;
+        if (tcp.listen(QHostAddress::AnyIPv4, port) && tls.listen(QHostAddress::AnyIPv4, port + 1))
+            return port;
+    }
+    return -1;
+}
+
+QString sippPath()
+{
+    return QStandardPaths::findExecutable(QStringLiteral("sipp"));
+}
+
+QString scenario(const char *name)
+{
+    return QStringLiteral(SIP_SCENARIO_DIR "/") + QLatin1String(name);
+}
+
+bool runQuiet(const QString &program, const QStringList &arguments, QByteArray *output = nullptr)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(10000))
+        return false;
+    if (output)
+        *output = process.readAllStandardOutput();
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+// The test's own event processing may already have reaped the process.
+bool sippEnded(QProcess &sipp)
+{
+    return sipp.state() == QProcess::NotRunning || sipp.waitForFinished(15000);
+}
+
+} // namespace
+
+class CPJSIPSUATest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase();
+
+    void configurationRules();
+    void startStopAndPorts();
+    void occupiedPortsFailInit();
+    void accountAddressesAndReplacement();
+    void parseUriSchemes();
+    void digestRegistrationAccepted();
+    void digestRegistrationForbidden();
+    void incomingCallRunsMediaWithLevels();
+    void soundDevicesAndSoundTest();
+    void libraryLogLinesReachDebugLog();
+
+private:
+    void startRegistrar(QProcess &sipp, int port, const QByteArray &password);
+    bool ensurePulseAudio(QString &why);
+
+    QTemporaryDir m_dir;
+    QString m_oldCwd;
+    XMLConfig m_defaults;
+};
+
+void CPJSIPSUATest::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    // Log files go under "logs" of the working directory.
+    m_oldCwd = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(m_dir.path()));
+    CPJSIPSUA::startupLibrary();
+    CPJSIPSUA::instance().setDataDirectory(m_dir.filePath(QStringLiteral("sipdata")));
+}
+
+void CPJSIPSUATest::init()
+{
+    XMLConfig &config = XMLConfig::instance();
+    config.sipPort = 0;
+    config.sipTransport = XMLConfig::TransportUdp;
+    config.srtpMode = XMLConfig::SrtpDisabled;
+    config.mediaPort = 0;
+    config.externalUA = false;
+    config.bindAddressAuto = true;
+    config.bindAddress.clear();
+    config.caFile.clear();
+    config.certFile.clear();
+    config.keyFile.clear();
+    config.sipClientReregistration = m_defaults.sipClientReregistration;
+    speakerLevel = 100;
+    microphoneLevel = 100;
+}
+
+void CPJSIPSUATest::cleanup()
+{
+    CPJSIPSUA::instance().Deinit();
+    CPJSIPSUA::instance().setRegistrarPort(0);
+}
+
+void CPJSIPSUATest::cleanupTestCase()
+{
+    CPJSIPSUA::instance().Deinit();
+    QDir::setCurrent(m_oldCwd);
+}
+
+void CPJSIPSUATest::configurationRules()
+{
+    // Out-of-range SIP ports fall back to the standard port; 0 means "any".
+    QCOMPARE(CPJSIPSUA::sipPortFor(70000), 5060);
+    QCOMPARE(CPJSIPSUA::sipPortFor(-5), 5060);
+    QCOMPARE(CPJSIPSUA::sipPortFor(65535), 5060);
+    QCOMPARE(CPJSIPSUA::sipPortFor(0), 0);
+    QCOMPARE(CPJSIPSUA::sipPortFor(1), 1);
+    QCOMPARE(CPJSIPSUA::sipPortFor(65534), 65534);
+
+    // The RTP port must stay clear of the SIP port and leave room above it.
+    QVERIFY(CPJSIPSUA::mediaPortApplies(4000, 5060));
+    QVERIFY(CPJSIPSUA::mediaPortApplies(65525, 5060));
+    QVERIFY(!CPJSIPSUA::mediaPortApplies(5060, 5060));
+    QVERIFY(!CPJSIPSUA::mediaPortApplies(0, 5060));
+    QVERIFY(!CPJSIPSUA::mediaPortApplies(65526, 5060));
+
+    // Levels cannot be set before the agent runs.
+    CPJSIPSUA &ua = CPJSIPSUA::instance();
+    QVERIFY(!ua.isInitialised());
+    QVERIFY(!ua.setSpeakerLevel(50));
+    QCOMPARE(speakerLevel, 100);
+    QVERIFY(!ua.Deinit());
+}
+
+void CPJSIPSUATest::startStopAndPorts()
+{
+    CPJSIPSUA &ua = CPJSIPSUA::instance();
+
+    // Library's choice: TCP and TLS follow the UDP port it picked.
+    QVERIFY2(ua.Init(), qPrintable(ua.initError()));
+    const int udp = ua.transportPort(CPJSIPSUA::Transport::Udp);
+    QVERIFY(udp > 0);
+    QCOMPARE(ua.transportPort(CPJSIPSUA::Transport::Tcp), udp);
+    QVERIFY(ua.Init());
+    QCOMPARE(ua.transportPort(CPJSIPSUA::Transport::Udp), udp);
+    QVERIFY(ua.Deinit());
+    QVERIFY(!ua.isInitialised());
+    QVERIFY(!ua.Deinit());
+    QCOMPARE(ua.transportPort(CPJSIPSUA::Transport::Udp), -1);
+
+    // A configured port is used for UDP and TCP, the next one for TLS.
+    const int port = freeSipPort();
+    QVERIFY(port > 0);
+    XMLConfig::instance().sipPort = port;
+    QVERIFY2(ua.Init(), qPrintable(ua.initError()));
+    QCOMPARE(ua.transportPort(CPJSIPSUA::Transport::Udp), port);
+    QCOMPARE(ua.transportPort(CPJSIPSUA::Transport::Tcp), port);
+    const int tls = ua.transportPort(CPJSIPSUA::Transport::Tls);
+    QVERIFY2(tls == port + 1 || tls == 0, qPrintable(QString::number(tls)));
+    QUdpSocket probe;
+    QVERIFY2(!probe.bind(QHostAddress(QHostAddress::AnyIPv4), port), "the UDP listener is not really bound");
+    QVERIFY(ua.Deinit());
+    QVERIFY2(probe.bind(QHostAddress(QHostAddress::AnyIPv4), port), "Deinit left the UDP listener open");
+    probe.close();
+
+    // With an external phone the core runs without any listener.
+    XMLConfig::instance().externalUA = true;
+    QVERIFY2(ua.Init(), qPrintable(ua.initError()));
+    QVERIFY(ua.transportPort(CPJSIPSUA::Transport::Udp) <= 0);
+    QVERIFY(ua.transportPort(CPJSIPSUA::Transport::Tcp) <= 0);
+    QVERIFY(ua.setSpeakerLevel(30));
+    QCOMPARE(speakerLevel, 30);
+}
+
+void CPJSIPSUATest::occupiedPortsFailInit()
+{
+    CPJSIPSUA &ua = CPJSIPSUA::instance();
+    const int port = freeSipPort();
+    QVERIFY(port > 0);
+    XMLConfig::instance().sipPort = port;
+
+    {
+        QUdpSocket taken;
+        QVERIFY(taken.bind(QHostAddress(QHostAddress::AnyIPv4), port));
+        QVERIFY(!ua.Init());
+        QVERIFY(!ua.isInitialised());
+        QVERIFY2(ua.initError().startsWith(QLatin1String("Error creating SIP UDP listener:")),
+                 qPrintable(ua.initError()));
+        QVERIFY2(ua.initError().endsWith(QLatin1Char(']')) &&
+                     ua.initError().contains(QLatin1String("[status:")),
+                 qPrintable(ua.initError()));
+    }
+    {
+        QTcpServer taken;
+        QVERIFY(taken.listen(QHostAddress::AnyIPv4, port));
+        QVERIFY(!ua.Init());
+        QVERIFY2(ua.initError().startsWith(QLatin1String("Error creating SIP TCP listener:")),
+                 qPrintable(ua.initError()));
+    }
+    // Once the port is free again the agent starts, and the old text does
+    // not matter any more.
+    QVERIFY2(ua.Init(), qPrintable(ua.initError()));
+    QCOMPARE(ua.transportPort(CPJSIPSUA::Transport::Udp), port);
+}
+
+void CPJSIPSUATest::accountAddressesAndReplacement()
+{
+    CPJSIPSUA &ua = CPJSIPSUA::instance();
+    XMLConfig &config = XMLConfig::instance();
+
+    // Without a running agent nothing is registered.
+    QVERIFY(!ua.addAccount("dispatcher@192.0.2.1", "pw"));
+    QVERIFY(ua.accountError().startsWith(QLatin1String("Error creating PJSUA account:")));
+    QVERIFY(!ua.hasAccount());
+
+    QVERIFY2(ua.Init(), qPrintable(ua.initError()));
+    const int defaultAudioPort = ua.audioPort();
+    QVERIFY(!ua.addAccount(QByteArray(), "pw"));
+    QVERIFY(!ua.hasAccount());
+
+    // 192.0.2.1 is a documentation address: nothing answers there.
+    config.sipTransport = XMLConfig::TransportTls;
+    config.sipClientReregistration = 900;
+    config.mediaPort = freeSipPort();
+    QVERIFY(ua.addAccount("sip:U@192.0.2.1:5080", "pw"));
+    QCOMPARE(ua.accountId(), QByteArray("sip:U@192.0.2.1"));
+    QCOMPARE(ua.registrarUri(), QByteArray("sips:192.0.2.1;transport=tls"));
+    QCOMPARE(ua.registrationTimeout(), 900);
+    QCOMPARE(ua.audioPort(), config.mediaPort);
+    QVERIFY(!ua.accountError().isEmpty());
+
+    // Same address again (a settings save): one account, not two.
+    config.sipTransport = 5;
+    config.mediaPort = config.sipPort;
+    QVERIFY(ua.addAccount("U@192.0.2.1", "pw2"));
+    QCOMPARE(ua.registrarUri(), QByteArray("sip:192.0.2.1"));
+    QCOMPARE(ua.accountCount(), 1);
+
+    config.sipTransport = XMLConfig::TransportTcp;
+    ua.updateTransportType();
+    QCOMPARE(ua.registrarUri(), QByteArray("sip:192.0.2.1;transport=tcp"));
+    QCOMPARE(ua.accountId(), QByteArray("sip:U@192.0.2.1"));
+    config.sipTransport = XMLConfig::TransportUdp;
+    ua.updateTransportType();
+    QCOMPARE(ua.registrarUri(), QByteArray("sip:192.0.2.1;transport=udp"));
+
+    QVERIFY(!ua.setRegistrationTimeout(0));
+    QVERIFY(ua.setRegistrationTimeout(120));
+    QCOMPARE(ua.registrationTimeout(), 120);
+
+    // A telephone URI is no SIP account.
+    QVERIFY(!ua.addAccount("tel:+74951234567", "pw"));
+    QVERIFY(ua.hasAccount());
+
+    // Deinit drops the account; the next start begins without one.
+    QVERIFY(ua.Deinit());
+    QVERIFY(!ua.hasAccount());
+    QVERIFY(ua.accountId().isEmpty());
+    config.mediaPort = 0;
+    QVERIFY(ua.Init());
+    QVERIFY(!ua.hasAccount());
+    QCOMPARE(ua.accountCount(), 0);
+    QCOMPARE(ua.audioPort(), defaultAudioPort);
+}
+
+void CPJSIPSUATest::parseUriSchemes()
+{
+    CPJSIPSUA &ua = CPJSIPSUA::instance();
+    QString user = QStringLiteral("keep"), host = QStringLiteral("keep");
+    int port = -7;
+
+    QVERIFY(ua.parseUri(QStringLiteral("sip:alice@pbx.example.org:5070"), user, host, port));
+    QCOMPARE(user, QStringLiteral("alice"));
+    QCOMPARE(host, QStringLiteral("pbx.example.org"));
+    QCOMPARE(port, 5070);
+
+    QVERIFY(ua.parseUri(QStringLiteral("operator1@10.1.2.3"), user, host, port));
+    QCOMPARE(user, QStringLiteral("operator1"));
+    QCOMPARE(host, QStringLiteral("10.1.2.3"));
+    QCOMPARE(port, 0);
+
+    QVERIFY(ua.parseUri(QStringLiteral("sips:bob@secure.example.org"), user, host, port));
+    QCOMPARE(user, QStringLiteral("bob"));
+
+    user = host = QStringLiteral("keep");
+    port = -7;
+    QVERIFY(!ua.parseUri(QStringLiteral("tel:+74951234567"), user, host, port));
+    QVERIFY(!ua.parseUri(QString(), user, host, port));
+    QCOMPARE(user, QStringLiteral("keep"));
+    QCOMPARE(host, QStringLiteral("keep"));
+    QCOMPARE(port, -7);
+}
+
+void CPJSIPSUATest::startRegistrar(QProcess &sipp, int port, const QByteArray &password)
+{
+    sipp.setProcessChannelMode(QProcess::MergedChannels);
+    sipp.start(sippPath(), {QStringLiteral("-sf"), scenario("registrar_digest.xml"), QStringLiteral("-i"),
+                            QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(port),
+                            QStringLiteral("-set"), QStringLiteral("password"), QString::fromUtf8(password),
+                            QStringLiteral("-m"), QStringLiteral("1"), QStringLiteral("-nostdin"),
+                            QStringLiteral("-trace_err"), QStringLiteral("-timeout"), QStringLiteral("30s")});
+}
+
+void CPJSIPSUATest::digestRegistrationAccepted()
+{
+    if (sippPath().isEmpty())
+        QSKIP("sipp (package sip-tester) is not installed");
+    CPJSIPSUA &ua = CPJSIPSUA::instance();
+    QVERIFY2(ua.Init(), qPrintable(ua.initError()));
+    QSignalSpy ok(&ua, &CPJSIPSUA::registrationOK);
+    QSignalSpy refused(&ua, &CPJSIPSUA::registrationError);
+
+    const int registrarPort = freeSipPort();
+    QProcess sipp;
+    startRegistrar(sipp, registrarPort, "s3cret");
+    QVERIFY(sipp.waitForStarted());
+    QTest::qWait(300);
+
+    // A port in the login URI is not used for the registrar; the rig's port is.
+    ua.setRegistrarPort(registrarPort);
+    QVERIFY(ua.addAccount("dispatcher@127.0.0.1:1", "s3cret"));
+    QCOMPARE(ua.registrarUri(), "sip:127.0.0.1:" + QByteArray::number(registrarPort) + ";transport=udp");
+    QTRY_COMPARE_WITH_TIMEOUT(ok.count(), 1, 15000);
+    QVERIFY(sippEnded(sipp));
+    QVERIFY2(sipp.exitCode() == 0, sipp.readAll().constData());
+    QTest::qWait(200);
+    QCOMPARE(refused.count(), 0);
+    QCOMPARE(ok.count(), 1);
+}
+
+void CPJSIPSUATest::digestRegistrationForbidden()
+{
+    if (sippPath().isEmpty())
+        QSKIP("sipp (package sip-tester) is not installed");
+    CPJSIPSUA &ua = CPJSIPSUA::instance();
+    QVERIFY2(ua.Init(), qPrintable(ua.initError()));
+    QSignalSpy ok(&ua, &CPJSIPSUA::registrationOK);
+    QSignalSpy refused(&ua, &CPJSIPSUA::registrationError);
+
+    const int registrarPort = freeSipPort();
+    QProcess sipp;
+    startRegistrar(sipp, registrarPort, "s3cret");
+    QVERIFY(sipp.waitForStarted());
+    QTest::qWait(300);
+
+    ua.setRegistrarPort(registrarPort);
+    QVERIFY(ua.addAccount("dispatcher@127.0.0.1", "wrong"));
+    QTRY_COMPARE_WITH_TIMEOUT(refused.count(), 1, 15000);
+    QCOMPARE(refused.at(0).at(0).toString(), QStringLiteral("403 Forbidden"));
+    QVERIFY(sippEnded(sipp));
+    QCOMPARE(ok.count(), 0);
+}
+
+void CPJSIPSUATest::incomingCallRunsMediaWithLevels()
+{
+    if (sippPath().isEmpty())
+        QSKIP("sipp (package sip-tester) is not installed");
+    CPJSIPSUA &ua = CPJSIPSUA::instance();
+    QVERIFY2(ua.Init(), qPrintable(ua.initError()));
+    const int agentPort = ua.transportPort(CPJSIPSUA::Transport::Udp);
+    QVERIFY(agentPort > 0);
+
+    // Levels chosen before the call must reach it when its media starts.
+    QVERIFY(ua.setSpeakerLevel(40));
+    QVERIFY(ua.setMicrophoneLevel(0));
+    QVERIFY(!ua.setSpeakerLevel(101));
+    QCOMPARE(speakerLevel, 40);
+    QCOMPARE(currentCallSlot, -1);
+    QCOMPARE(ua.activeSpeakerGain(), -1.0f);
+
+    QProcess sipp;
+    sipp.setProcessChannelMode(QProcess::MergedChannels);
+    sipp.start(sippPath(),
+               {QStringLiteral("127.0.0.1:") + QString::number(agentPort), QStringLiteral("-sf"),
+                scenario("uac_call.xml"), QStringLiteral("-i"), QStringLiteral("127.0.0.1"),
+                QStringLiteral("-p"), QString::number(freeSipPort()), QStringLiteral("-mp"),
+                QString::number(freeSipPort()), QStringLiteral("-s"), QStringLiteral("dispatcher"),
+                QStringLiteral("-d"), QStringLiteral("3000"), QStringLiteral("-m"), QStringLiteral("1"),
+                QStringLiteral("-nostdin"), QStringLiteral("-timeout"), QStringLiteral("30s")});
+    QVERIFY(sipp.waitForStarted());
+
+    QTRY_VERIFY_WITH_TIMEOUT(currentCallSlot != -1, 10000);
+    const int handle = currentCallSlot;
+    QVERIFY(qAbs(ua.activeSpeakerGain() - 0.4f) < 0.01f);
+    QCOMPARE(ua.activeMicrophoneGain(), 0.0f);
+
+    // Changes apply to the running call at once; a refused one changes nothing.
+    QVERIFY(ua.setMicrophoneLevel(100));
+    QVERIFY(qAbs(ua.activeMicrophoneGain() - 1.0f) < 0.01f);
+    QVERIFY(!ua.setMicrophoneLevel(101));
+    QCOMPARE(microphoneLevel, 100);
+    QVERIFY(ua.setSpeakerLevel(0));
+    QCOMPARE(ua.activeSpeakerGain(), 0.0f);
+    QCOMPARE(currentCallSlot, handle);
+
+    // The server hangs up.
+    QTRY_COMPARE_WITH_TIMEOUT(currentCallSlot, -1, 15000);
+    QVERIFY(sippEnded(sipp));
+    QVERIFY2(sipp.exitCode() == 0, sipp.readAll().constData());
+    QCOMPARE(ua.activeSpeakerGain(), -1.0f);
+}
+
+bool CPJSIPSUATest::ensurePulseAudio(QString &why)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("pactl")).isEmpty()) {
+        why = QStringLiteral("pactl is not installed");
+        return false;
+    }
+    if (runQuiet(QStringLiteral("pactl"), {QStringLiteral("info")}))
+        return true;
+    QProcess::execute(QStringLiteral("pulseaudio"),
+                      {QStringLiteral("-D"), QStringLiteral("--exit-idle-time=-1")});
+    for (int i = 0; i < 20; ++i) {
+        if (runQuiet(QStringLiteral("pactl"), {QStringLiteral("info")}))
+            return true;
+        QTest::qWait(250);
+    }
+    why = QStringLiteral("no PulseAudio server could be reached or started");
+    return false;
+}
+
+void CPJSIPSUATest::soundDevicesAndSoundTest()
+{
+    QString why;
+    if (!ensurePulseAudio(why))
+        QSKIP(qPrintable(QStringLiteral("sound device cases need PulseAudio: ") + why));
+
+    // A sink of our own, so the case does not depend on the machine's cards.
+    const QString sinkName = QStringLiteral("tesmar_sip_test_%1").arg(::getpid());
+    QByteArray moduleId;
+    QVERIFY(runQuiet(QStringLiteral("pactl"),
+                     {QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                      QStringLiteral("sink_name=") + sinkName},
+                     &moduleId));
+    moduleId = moduleId.trimmed();
+    auto unload = qScopeGuard([&moduleId]() {
+        runQuiet(QStringLiteral("pactl"), {QStringLiteral("unload-module"), QString::fromLatin1(moduleId)});
+    });
+
+    CPJSIPSUA &ua = CPJSIPSUA::instance();
+    QVERIFY2(ua.Init(), qPrintable(ua.initError()));
+
+    QList<QByteArray> outputs{"stale"};
+    QVERIFY(ua.outputDevices(outputs));
+    QVERIFY(!outputs.contains("stale"));
+    QByteArray nullSink;
+    for (const QByteArray &name : outputs)
+        if (name.contains("Null Output"))
+            nullSink = name;
+    QVERIFY2(!nullSink.isEmpty(), outputs.join(", ").constData());
+
+    QList<QByteArray> inputs;
+    ua.inputDevices(inputs);
+    QVERIFY2(!inputs.contains(nullSink), "a playback-only device is listed for capture");
+
+    const QByteArray defaultOutput = ua.defaultOutputDeviceName();
+    QVERIFY(!defaultOutput.isEmpty());
+    QVERIFY(outputs.contains(defaultOutput));
+
+    QVERIFY(ua.setOutputDevice(nullSink));
+    QCOMPARE(ua.currentOutputDeviceName(), nullSink);
+    QVERIFY(!ua.setOutputDevice("no such device"));
+    QCOMPARE(ua.currentOutputDeviceName(), nullSink);
+    QVERIFY(!ua.setInputDevice(nullSink));
+    QVERIFY(ua.setOutputDevice(QByteArray()));
+    QCOMPARE(ua.currentOutputDeviceName(), defaultOutput);
+    QCOMPARE(ua.defaultOutputDeviceName(), defaultOutput);
+
+    // The sound test must play into the chosen sink, and stop on request.
+    ua.startSoundTest(nullSink);
+    QVERIFY(ua.soundTestRunning());
+    auto playingStreams = [&sinkName]() {
+        QByteArray sinks, inputsList;
+        runQuiet(QStringLiteral("pactl"),
+                 {QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sinks")}, &sinks);
+        runQuiet(QStringLiteral("pactl"),
+                 {QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sink-inputs")},
+                 &inputsList);
+        QByteArray index;
+        for (const QByteArray &line : sinks.split('\n'))
+            if (line.contains(sinkName.toLatin1()))
+                index = line.split('\t').value(0);
+        int count = 0;
+        for (const QByteArray &line : inputsList.split('\n'))
+            if (!index.isEmpty() && line.split('\t').value(1) == index)
+                ++count;
+        return count;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(playingStreams(), 1, 5000);
+    // Longer than the 5.4 s sound: it loops instead of ending.
+    QTest::qWait(6500);
+    QVERIFY(ua.soundTestRunning());
+    QCOMPARE(playingStreams(), 1);
+    ua.stopSoundTest();
+    QVERIFY(!ua.soundTestRunning());
+    QTRY_COMPARE_WITH_TIMEOUT(playingStreams(), 0, 5000);
+
+    // An unknown device plays nothing.
+    ua.startSoundTest("no such device");
+    QVERIFY(!ua.soundTestRunning());
+}
+
+void CPJSIPSUATest::libraryLogLinesReachDebugLog()
+{
+    const QByteArray line = "belle-sip Registration refused\n";
+    CPJSIPSUA::libraryLogWriter(LinphoneLogLevelError, line.constData(), line.size());
+    const QByteArray cut = "mediastreamer Card list ready\0garbage";
+    CPJSIPSUA::libraryLogWriter(LinphoneLogLevelMessage, cut.constData(), 37);
+
+    QFile log(LogFile::debugLog().filePath());
+    QVERIFY2(log.open(QIODevice::ReadOnly), qPrintable(log.fileName()));
+    const QList<QByteArray> lines = log.readAll().split('\n');
+    int refused = -1, ready = -1;
+    for (int i = 0; i < lines.size(); ++i) {
+        if (lines.at(i).endsWith("[ERROR  ] belle-sip Registration refused"))
+            refused = i;
+        if (lines.at(i).endsWith("[INFO   ] mediastreamer Card list ready"))
+            ready = i;
+    }
+    QVERIFY2(refused >= 0, "error line missing or not mapped to ERROR");
+    QVERIFY2(ready >= 0, "message line missing, not cut at the zero byte or not mapped to INFO");
+    // The trailing line feed is dropped: no empty line follows.
+    QVERIFY(lines.value(refused + 1).size() > 0);
+}
+
+QTEST_GUILESS_MAIN(CPJSIPSUATest)
+#include "cpjsipsua_test.moc"
