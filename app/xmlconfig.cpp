@@ -314,8 +314,8 @@ bool XMLConfig::load()
     QXmlStreamReader reader(&file);
     if (reader.hasError() || !reader.readNextStartElement()) {
         if (reader.hasError())
-            qWarning("XMLConfig::load(): %s at line %lld, column %lld", qPrintable(reader.errorString()),
-                     reader.lineNumber(), reader.columnNumber());
+            qWarning("XMLConfig::load(): %s: line %lld, column %lld: %s", qPrintable(filePath),
+                     reader.lineNumber(), reader.columnNumber(), qPrintable(reader.errorString()));
         return false;
     }
 
@@ -344,8 +344,8 @@ bool XMLConfig::load()
 
     if (reader.hasError()) {
         // A truncated or damaged file: keep what was read, but do not claim it loaded.
-        qWarning("XMLConfig::load(): %s at line %lld, column %lld", qPrintable(reader.errorString()),
-                 reader.lineNumber(), reader.columnNumber());
+        qWarning("XMLConfig::load(): %s: line %lld, column %lld: %s", qPrintable(filePath),
+                 reader.lineNumber(), reader.columnNumber(), qPrintable(reader.errorString()));
     } else {
         fileLoaded = true;
     }

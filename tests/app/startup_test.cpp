@@ -87,19 +87,6 @@ private slots:
         QVERIFY2(s_warnings.isEmpty(), qPrintable(s_warnings.join(QLatin1Char('\n'))));
         QCOMPARE(QColor(image.pixel(image.width() / 2, image.height() / 2)), QColor(0x29, 0x8F, 0xCC));
     }
-
-    void paletteKeepsTheWindowColour()
-    {
-        QPalette palette = QApplication::palette();
-        const QColor window = palette.color(QPalette::Active, QPalette::Window);
-        palette.setBrush(QPalette::Active, QPalette::Window, QBrush(window, Qt::Dense4Pattern));
-        QApplication::setPalette(palette);
-
-        Startup::applyPalette();
-        const QBrush brush = QApplication::palette().brush(QPalette::Active, QPalette::Window);
-        QCOMPARE(brush.style(), Qt::SolidPattern);
-        QCOMPARE(brush.color(), window);
-    }
 };
 
 QTEST_MAIN(StartupTest)
