@@ -5,8 +5,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFont>
 #include <QFileInfo>
-#include <QFontInfo>
 #include <QMutexLocker>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -26,8 +26,19 @@ QAtomicPointer<LogFile> s_debugSink;
 QAtomicInt s_debugGone;
 
 // A Qt message issued while a thread is inside write() (for instance a warning
-// from the file itself) would take the same lock again.
+// from the file itself) would take the same lock again; one issued while a log is
+// being built would start building the debug log inside it.
 thread_local bool t_insideWrite = false;
+
+class BusyGuard
+{
+public:
+    BusyGuard() : m_outer(t_insideWrite) { t_insideWrite = true; }
+    ~BusyGuard() { t_insideWrite = m_outer; }
+
+private:
+    bool m_outer;
+};
 
 const char *levelTag(int level)
 {
@@ -101,6 +112,7 @@ bool rotateMainLog(const QString &path)
 LogFile::LogFile(const std::string &path, int threshold)
     : m_path(path.empty() ? std::string(kMainLogPath) : path), m_threshold(threshold)
 {
+    const BusyGuard busy;
     qInstallMessageHandler(messageHandler);
 
     const QString qpath = QString::fromStdString(m_path);
@@ -163,7 +175,7 @@ void LogFile::write(int level, const QString &text)
     QMutexLocker locker(&m_lock);
     if (!m_file)
         return;
-    t_insideWrite = true;
+    const BusyGuard busy;
 
     const QString line =
         QDateTime::currentDateTime().toString(QStringLiteral("yyyy'.'MM'.'dd hh:mm:ss.zzz ")) +
@@ -179,9 +191,8 @@ void LogFile::write(int level, const QString &text)
         m_viewer->setPlainText(line + m_viewer->toPlainText());
         // Keep the lines the operator is reading in place now that one more is on top.
         if (position != 0)
-            bar->setValue(position + QFontInfo(m_viewer->font()).pixelSize());
+            bar->setValue(position + m_viewer->font().pixelSize());
     }
-    t_insideWrite = false;
 }
 
 bool LogFile::loadIntoViewer()

@@ -12,8 +12,10 @@ enum LogLevel { DEBUG = 0, TRACE = 1, INFO = 2, WARNING = 3, ERROR = 4 };
 
 // One log file: the operator-level main log ("logs/main.log", rotated once per
 // start when it is from an earlier day) or the daily debug log that receives every
-// Qt message. Both process-wide instances exist from before main() until exit;
-// write() may be called from any thread.
+// Qt message. Paths are relative to the working directory. The process-wide
+// instances are built on first use (the program forces both before main()) and
+// live until exit; the first Qt message builds them too. write() may be called
+// from any thread; the viewer belongs to the GUI thread.
 class LogFile
 {
 public:
