@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QStandardPaths>
 #include <QTextCodec>
+#include <QThread>
 #include <QtEndian>
 
 #include <cerrno>
@@ -308,6 +309,18 @@ bool CPJSIPSUA::Init()
         return false;
     }
     linphone_core_set_network_reachable(m_core, TRUE);
+    // A core that is not On answers calls with 503; give it a moment, then
+    // report it rather than run half-started.
+    for (int i = 0; i < 50 && linphone_core_get_global_state(m_core) != LinphoneGlobalOn; ++i) {
+        linphone_core_iterate(m_core);
+        QThread::msleep(iteratePeriodMs);
+    }
+    if (linphone_core_get_global_state(m_core) != LinphoneGlobalOn) {
+        m_initError = QStringLiteral("Error creating PJSUA instance:the SIP library core did not come up[status:") +
+                      QString::number(linphone_core_get_global_state(m_core)) + QLatin1Char(']');
+        destroyCore();
+        return false;
+    }
     m_iterateTimer.start();
 
     const LinphoneAudioDevice *in = linphone_core_get_default_input_audio_device(m_core);

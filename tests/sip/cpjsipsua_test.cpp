@@ -235,7 +235,7 @@ void CPJSIPSUATest::accountAddressesAndReplacement()
     XMLConfig &config = XMLConfig::instance();
 
     // Without a running agent nothing is registered.
-    QVERIFY(!ua.addAccount("dispatcher@192.0.2.1", "pw"));
+    QVERIFY(!ua.addAccount("dispatcher@198.51.100.7", "pw"));
     QVERIFY(ua.accountError().startsWith(QLatin1String("Error creating PJSUA account:")));
     QVERIFY(!ua.hasAccount());
 
@@ -244,13 +244,13 @@ void CPJSIPSUATest::accountAddressesAndReplacement()
     QVERIFY(!ua.addAccount(QByteArray(), "pw"));
     QVERIFY(!ua.hasAccount());
 
-    // 192.0.2.1 is a documentation address: nothing answers there.
+    // 198.51.100.7 is a documentation address: nothing answers there.
     config.sipTransport = XMLConfig::TransportTls;
     config.sipClientReregistration = 900;
     config.mediaPort = freeSipPort();
-    QVERIFY(ua.addAccount("sip:U@192.0.2.1:5080", "pw"));
-    QCOMPARE(ua.accountId(), QByteArray("sip:U@192.0.2.1"));
-    QCOMPARE(ua.registrarUri(), QByteArray("sips:192.0.2.1;transport=tls"));
+    QVERIFY(ua.addAccount("sip:U@198.51.100.7:5080", "pw"));
+    QCOMPARE(ua.accountId(), QByteArray("sip:U@198.51.100.7"));
+    QCOMPARE(ua.registrarUri(), QByteArray("sips:198.51.100.7;transport=tls"));
     QCOMPARE(ua.registrationTimeout(), 900);
     QCOMPARE(ua.audioPort(), config.mediaPort);
     QVERIFY(!ua.accountError().isEmpty());
@@ -258,17 +258,17 @@ void CPJSIPSUATest::accountAddressesAndReplacement()
     // Same address again (a settings save): one account, not two.
     config.sipTransport = 5;
     config.mediaPort = config.sipPort;
-    QVERIFY(ua.addAccount("U@192.0.2.1", "pw2"));
-    QCOMPARE(ua.registrarUri(), QByteArray("sip:192.0.2.1"));
+    QVERIFY(ua.addAccount("U@198.51.100.7", "pw2"));
+    QCOMPARE(ua.registrarUri(), QByteArray("sip:198.51.100.7"));
     QCOMPARE(ua.accountCount(), 1);
 
     config.sipTransport = XMLConfig::TransportTcp;
     ua.updateTransportType();
-    QCOMPARE(ua.registrarUri(), QByteArray("sip:192.0.2.1;transport=tcp"));
-    QCOMPARE(ua.accountId(), QByteArray("sip:U@192.0.2.1"));
+    QCOMPARE(ua.registrarUri(), QByteArray("sip:198.51.100.7;transport=tcp"));
+    QCOMPARE(ua.accountId(), QByteArray("sip:U@198.51.100.7"));
     config.sipTransport = XMLConfig::TransportUdp;
     ua.updateTransportType();
-    QCOMPARE(ua.registrarUri(), QByteArray("sip:192.0.2.1;transport=udp"));
+    QCOMPARE(ua.registrarUri(), QByteArray("sip:198.51.100.7;transport=udp"));
 
     QVERIFY(!ua.setRegistrationTimeout(0));
     QVERIFY(ua.setRegistrationTimeout(120));
