@@ -11,7 +11,12 @@ public:
     explicit RowCompare(int role = Qt::DisplayRole) : m_role(role) {}
     virtual ~RowCompare() = default;
 
+    // True when the new entry's text belongs before the existing row.
     virtual bool goesBefore(const QString &newText, const QModelIndex &existing) const = 0;
+    bool operator()(const QString &newText, const QModelIndex &existing) const
+    {
+        return goesBefore(newText, existing);
+    }
 
     int role() const { return m_role; }
 
