@@ -10,7 +10,6 @@
 #include <QStandardPaths>
 #include <QTextCodec>
 #include <QThread>
-#include <QtEndian>
 
 #include <cerrno>
 #include <cmath>
@@ -25,10 +24,6 @@ namespace {
 
 // Pace of the core: fast enough for SIP timers and media events.
 const int iteratePeriodMs = 20;
-
-// The test sound: raw 16-bit mono PCM at 44100 Hz.
-const char *const soundTestResource = ":/Data/toy-mono.raw";
-const int soundTestRate = 44100;
 
 LinphoneLoggingServiceCbs *s_loggingCbs = nullptr;
 
@@ -45,37 +40,6 @@ void loggingServiceWriter(LinphoneLoggingService *, const char *domain, Linphone
 QString errnoText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// A WAV header in front of the raw resource lets the library's file player
-// read it.
-QByteArray wavFromRaw(const QByteArray &pcm)
-{
-    QByteArray wav;
-    auto put32 = [&wav](quint32 v) {
-        char b[4];
-        qToLittleEndian(v, b);
-        wav.append(b, 4);
-    };
-    auto put16 = [&wav](quint16 v) {
-        char b[2];
-        qToLittleEndian(v, b);
-        wav.append(b, 2);
-    };
-    wav.append("RIFF");
-    put32(36 + pcm.size());
-    wav.append("WAVEfmt ");
-    put32(16);
-    put16(1); // PCM
-    put16(1); // mono
-    put32(soundTestRate);
-    put32(soundTestRate * 2);
-    put16(2);
-    put16(16);
-    wav.append("data");
-    put32(pcm.size());
-    wav.append(pcm);
-    return wav;
 }
 
 QString registrationStateText(LinphoneAccount *account)
@@ -212,6 +176,53 @@ bool CPJSIPSUA::Init()
     }
     m_initialised = true;
 
+    m_coreCbs = linphone_factory_create_core_cbs(factory);
+    linphone_core_cbs_set_user_data(m_coreCbs, this);
+    linphone_core_cbs_set_call_state_changed(m_coreCbs, &CPJSIPSUA::onCallState);
+    linphone_core_cbs_set_account_registration_state_changed(m_coreCbs, &CPJSIPSUA::onRegistrationState);
+    linphone_core_add_callbacks(m_core, m_coreCbs);
+
+    applyMediaSettings(config);
+
+    const int port = sipPortFor(config.sipPort);
+    prepareListeners(config, port);
+
+    if (linphone_core_start(m_core) != 0) {
+        m_initError =
+            QStringLiteral("Error creating PJSUA instance:the SIP library core did not start[status:-1]");
+        destroyCore();
+        return false;
+    }
+    linphone_core_set_network_reachable(m_core, TRUE);
+    // A core that is not On answers calls with 503; give it a moment, then
+    // report it rather than run half-started.
+    for (int i = 0; i < 50 && linphone_core_get_global_state(m_core) != LinphoneGlobalOn; ++i) {
+        linphone_core_iterate(m_core);
+        QThread::msleep(iteratePeriodMs);
+    }
+    if (linphone_core_get_global_state(m_core) != LinphoneGlobalOn) {
+        m_initError =
+            QStringLiteral("Error creating PJSUA instance:the SIP library core did not come up[status:") +
+            QString::number(linphone_core_get_global_state(m_core)) + QLatin1Char(']');
+        destroyCore();
+        return false;
+    }
+    m_iterateTimer.start();
+
+    const LinphoneAudioDevice *in = linphone_core_get_default_input_audio_device(m_core);
+    const LinphoneAudioDevice *out = linphone_core_get_default_output_audio_device(m_core);
+    m_libraryDefaultInput = in ? QByteArray(linphone_audio_device_get_id(in)) : QByteArray();
+    m_libraryDefaultOutput = out ? QByteArray(linphone_audio_device_get_id(out)) : QByteArray();
+
+    if (!config.externalUA && !configureTransports(port)) {
+        destroyCore();
+        return false;
+    }
+    return true;
+}
+
+void CPJSIPSUA::applyMediaSettings(const XMLConfig &config)
+{
     switch (config.srtpMode) {
     case XMLConfig::SrtpOptional:
         linphone_core_set_media_encryption(m_core, LinphoneMediaEncryptionSRTP);
@@ -227,20 +238,19 @@ bool CPJSIPSUA::Init()
         break;
     }
 
-    m_coreCbs = linphone_factory_create_core_cbs(factory);
-    linphone_core_cbs_set_user_data(m_coreCbs, this);
-    linphone_core_cbs_set_call_state_changed(m_coreCbs, &CPJSIPSUA::onCallState);
-    linphone_core_cbs_set_account_registration_state_changed(m_coreCbs, &CPJSIPSUA::onRegistrationState);
-    linphone_core_add_callbacks(m_core, m_coreCbs);
-
     linphone_core_set_user_agent(m_core, "Tesmar", nullptr);
     // Calls are answered at once; a ring tone would only be a click.
     linphone_core_set_ring(m_core, nullptr);
     linphone_core_enable_video_capture(m_core, FALSE);
     linphone_core_enable_video_display(m_core, FALSE);
+}
 
-    bool transportsOk = true;
-    const int port = sipPortFor(config.sipPort);
+// Hands the listeners to the core before it starts: none with an external
+// phone, else UDP and TCP on the port and TLS above it, on the configured
+// address or on all addresses.
+void CPJSIPSUA::prepareListeners(const XMLConfig &config, int port)
+{
+    LinphoneFactory *factory = linphone_factory_get();
     if (config.externalUA) {
         // The dispatcher's own phone speaks SIP; keep the core for the sound
         // devices but open no listener.
@@ -301,40 +311,6 @@ bool CPJSIPSUA::Init()
         linphone_core_set_transports(m_core, tr);
         linphone_transports_unref(tr);
     }
-
-    if (linphone_core_start(m_core) != 0) {
-        m_initError =
-            QStringLiteral("Error creating PJSUA instance:the SIP library core did not start[status:-1]");
-        destroyCore();
-        return false;
-    }
-    linphone_core_set_network_reachable(m_core, TRUE);
-    // A core that is not On answers calls with 503; give it a moment, then
-    // report it rather than run half-started.
-    for (int i = 0; i < 50 && linphone_core_get_global_state(m_core) != LinphoneGlobalOn; ++i) {
-        linphone_core_iterate(m_core);
-        QThread::msleep(iteratePeriodMs);
-    }
-    if (linphone_core_get_global_state(m_core) != LinphoneGlobalOn) {
-        m_initError = QStringLiteral("Error creating PJSUA instance:the SIP library core did not come up[status:") +
-                      QString::number(linphone_core_get_global_state(m_core)) + QLatin1Char(']');
-        destroyCore();
-        return false;
-    }
-    m_iterateTimer.start();
-
-    const LinphoneAudioDevice *in = linphone_core_get_default_input_audio_device(m_core);
-    const LinphoneAudioDevice *out = linphone_core_get_default_output_audio_device(m_core);
-    m_libraryDefaultInput = in ? QByteArray(linphone_audio_device_get_id(in)) : QByteArray();
-    m_libraryDefaultOutput = out ? QByteArray(linphone_audio_device_get_id(out)) : QByteArray();
-
-    if (!config.externalUA)
-        transportsOk = configureTransports(port);
-    if (!transportsOk) {
-        destroyCore();
-        return false;
-    }
-    return true;
 }
 
 // Checks the listeners the core opened and, with a library-chosen port, puts
@@ -884,85 +860,13 @@ bool CPJSIPSUA::setOutputDevice(const QByteArray &name)
 
 void CPJSIPSUA::startSoundTest(const QByteArray &name)
 {
-    if (m_player)
-        stopSoundTest();
-    const QByteArray device = findDevice(name, 0);
-
-    QFile resource(QString::fromLatin1(soundTestResource));
-    if (!m_core || !resource.open(QIODevice::ReadOnly)) {
-        qCritical() << "CPJSIPSUA::startSoundTest(): cannot create file media port from the WAV file:" << -1;
-        return;
-    }
-    m_soundFile = dataDirectory() + QStringLiteral("/soundtest.wav");
-    QFile wav(m_soundFile);
-    if (!wav.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        wav.write(wavFromRaw(resource.readAll())) < 0) {
-        qCritical() << "CPJSIPSUA::startSoundTest(): cannot create file media port from the WAV file:"
-                    << errno;
-        return;
-    }
-    wav.close();
-
-    if (device.isEmpty()) {
-        qCritical() << "CPJSIPSUA::startSoundTest(): cannot create sound player port:" << -1;
-        return;
-    }
-    m_player = linphone_core_create_local_player(m_core, device.constData(), nullptr, nullptr);
-    if (!m_player) {
-        qCritical() << "CPJSIPSUA::startSoundTest(): cannot create sound player port:" << -1;
-        return;
-    }
-    m_playerCbs = linphone_factory_create_player_cbs(linphone_factory_get());
-    linphone_player_cbs_set_user_data(m_playerCbs, this);
-    linphone_player_cbs_set_eof_reached(m_playerCbs, &CPJSIPSUA::onPlayerEof);
-    linphone_player_add_callbacks(m_player, m_playerCbs);
-
-    int status = linphone_player_open(m_player, QFile::encodeName(m_soundFile).constData());
-    if (status != 0) {
-        qCritical() << "CPJSIPSUA::startSoundTest(): cannot create file media port from the WAV file:"
-                    << status;
-        stopSoundTest();
-        return;
-    }
-    status = linphone_player_start(m_player);
-    if (status != 0) {
-        qCritical() << "CPJSIPSUA::startSoundTest(): cannot connect file port to the sound player:" << status;
-        stopSoundTest();
-    }
-}
-
-void CPJSIPSUA::onPlayerEof(LinphonePlayer *player)
-{
-    auto *self = static_cast<CPJSIPSUA *>(
-        linphone_player_cbs_get_user_data(linphone_player_get_current_callbacks(player)));
-    // The end of the file is reported from the media thread; rewind on ours.
-    if (self)
-        QMetaObject::invokeMethod(
-            self, [self]() { self->restartSoundTest(); }, Qt::QueuedConnection);
-}
-
-void CPJSIPSUA::restartSoundTest()
-{
-    if (!m_player)
-        return;
-    if (linphone_player_seek(m_player, 0) != 0 || linphone_player_start(m_player) != 0)
-        qWarning() << "CPJSIPSUA::startSoundTest(): cannot loop the test sound";
+    // Any direction: the first device of that name, as the settings page lists it.
+    m_soundTest.start(m_core, findDevice(name, 0), dataDirectory());
 }
 
 void CPJSIPSUA::stopSoundTest()
 {
-    if (!m_player)
-        return;
-    linphone_player_close(m_player);
-    if (m_playerCbs) {
-        linphone_player_remove_callbacks(m_player, m_playerCbs);
-        linphone_player_cbs_unref(m_playerCbs);
-        m_playerCbs = nullptr;
-    }
-    linphone_player_unref(m_player);
-    m_player = nullptr;
-    if (!m_soundFile.isEmpty())
-        QFile::remove(m_soundFile);
+    m_soundTest.stop();
 }
 
 void CPJSIPSUA::libraryLogWriter(int level, const char *data, int length)

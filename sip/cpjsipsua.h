@@ -8,6 +8,10 @@
 
 #include <linphone/core.h>
 
+#include "sip/soundtestplayer.h"
+
+class XMLConfig;
+
 // Levels shared with the call handling: the handle of the call whose media runs
 // (-1 when none) and the remembered microphone and speaker levels in percent.
 extern int currentCallSlot;
@@ -69,7 +73,7 @@ public:
 
     void startSoundTest(const QByteArray &name);
     void stopSoundTest();
-    bool soundTestRunning() const { return m_player != nullptr; }
+    bool soundTestRunning() const { return m_soundTest.isPlaying(); }
 
     QString initError() const { return m_initError; }
     QString accountError() const { return m_accountError; }
@@ -112,17 +116,17 @@ private:
                             const char *message);
     static void onRegistrationState(LinphoneCore *core, LinphoneAccount *account,
                                     LinphoneRegistrationState state, const char *message);
-    static void onPlayerEof(LinphonePlayer *player);
 
     void callStateChanged(LinphoneCall *call, LinphoneCallState state);
     void callMediaActive(LinphoneCall *call);
     void registrationStateChanged(LinphoneAccount *account, LinphoneRegistrationState state);
     void applySpeakerLevel();
     void applyMicrophoneLevel();
+    void applyMediaSettings(const XMLConfig &config);
+    void prepareListeners(const XMLConfig &config, int port);
     bool configureTransports(int configuredPort);
     void destroyCore();
     void removeAccount(LinphoneAccount *account);
-    void restartSoundTest();
     QByteArray findDevice(const QByteArray &name, int capability) const;
 
     bool m_initialised = false;
@@ -152,9 +156,7 @@ private:
     QByteArray m_libraryDefaultInput;
     QByteArray m_libraryDefaultOutput;
 
-    LinphonePlayer *m_player = nullptr;
-    LinphonePlayerCbs *m_playerCbs = nullptr;
-    QString m_soundFile;
+    SoundTestPlayer m_soundTest;
 
     QString m_initError;
     QString m_accountError;
