@@ -26,6 +26,7 @@ namespace {
 const int iteratePeriodMs = 20;
 
 LinphoneLoggingServiceCbs *s_loggingCbs = nullptr;
+bool s_instanceMade = false;
 
 void loggingServiceWriter(LinphoneLoggingService *, const char *domain, LinphoneLogLevel level,
                           const char *message)
@@ -80,6 +81,7 @@ CPJSIPSUA::~CPJSIPSUA()
 CPJSIPSUA &CPJSIPSUA::instance()
 {
     static CPJSIPSUA agent;
+    s_instanceMade = true;
     return agent;
 }
 
@@ -97,6 +99,9 @@ void CPJSIPSUA::startupLibrary()
 
 void CPJSIPSUA::shutdownLibrary()
 {
+    // The core must go before the factory that made it.
+    if (s_instanceMade)
+        instance().Deinit();
     if (s_loggingCbs) {
         linphone_logging_service_remove_callbacks(linphone_logging_service_get(), s_loggingCbs);
         linphone_logging_service_cbs_unref(s_loggingCbs);

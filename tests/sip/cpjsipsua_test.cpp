@@ -1,6 +1,7 @@
 #include "app/logfile.h"
 #include "app/xmlconfig.h"
 #include "sip/cpjsipsua.h"
+#include "sip/defaultinterface.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +13,7 @@
 #include <QUdpSocket>
 #include <QtTest>
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -129,7 +131,11 @@ void CPJSIPSUATest::cleanup()
 
 void CPJSIPSUATest::cleanupTestCase()
 {
-    CPJSIPSUA::instance().Deinit();
+    // Process end with the agent still running, as after a crash-free exit
+    // that skipped the login cycle's tear-down.
+    QVERIFY(CPJSIPSUA::instance().Init());
+    CPJSIPSUA::shutdownLibrary();
+    QVERIFY(!CPJSIPSUA::instance().isInitialised());
     QDir::setCurrent(m_oldCwd);
 }
 
@@ -188,6 +194,17 @@ void CPJSIPSUATest::startStopAndPorts()
     QVERIFY(ua.Deinit());
     QVERIFY2(probe.bind(QHostAddress(QHostAddress::AnyIPv4), port), "Deinit left the UDP listener open");
     probe.close();
+
+    // A configured address is the only one listened on.
+    XMLConfig::instance().bindAddressAuto = false;
+    XMLConfig::instance().bindAddress = QStringLiteral("127.0.0.1");
+    QVERIFY2(ua.Init(), qPrintable(ua.initError()));
+    QVERIFY(!probe.bind(QHostAddress(QHostAddress::LocalHost), port));
+    QByteArray external;
+    if (DefaultInterface::localAddress(AF_INET, external))
+        QVERIFY2(probe.bind(QHostAddress(QString::fromLatin1(external)), port), "listening beyond loopback");
+    probe.close();
+    QVERIFY(ua.Deinit());
 
     // With an external phone the core runs without any listener.
     XMLConfig::instance().externalUA = true;
