@@ -372,6 +372,9 @@ void LabCalls::publishPresence(const LabChannel &channel, const QString &state, 
     e.add(QStringLiteral("presence-call-info-state"), state);
     e.add(QStringLiteral("presence-call-direction"), QStringLiteral("outbound"));
     e.add(QStringLiteral("event_count"), QStringLiteral("1"));
+    e.add(QStringLiteral("Presence-Calling-File"), QStringLiteral("src/switch_channel.c"));
+    e.add(QStringLiteral("Presence-Calling-Function"), QStringLiteral("switch_channel_perform_presence"));
+    e.add(QStringLiteral("Presence-Calling-Line"), QStringLiteral("806"));
     m_server->publish(e);
 }
 

@@ -17,6 +17,9 @@ void addUserVariables(LabEvent &e, const LabUser *u, const QString &domain)
     e.add(QStringLiteral("number_alias"), u->id);
     e.add(QStringLiteral("user_name"), u->id);
     e.add(QStringLiteral("domain_name"), domain);
+    // Domain-wide variables of the stock configuration the real events carry.
+    e.add(QStringLiteral("record_stereo"), QStringLiteral("true"));
+    e.add(QStringLiteral("default_areacode"), QStringLiteral("918"));
     for (auto it = u->variables.constBegin(); it != u->variables.constEnd(); ++it)
         e.add(it.key(), it.value());
 }

@@ -8,7 +8,13 @@ LabPlayer::LabPlayer(const QString &file, qint64 durationMs, double timeScale, Q
     : QObject(parent), m_file(file), m_durationMs(durationMs), m_timeScale(timeScale > 0 ? timeScale : 1.0)
 {
     m_endTimer.setSingleShot(true);
-    connect(&m_endTimer, &QTimer::timeout, this, &LabPlayer::finished);
+    m_endTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_endTimer, &QTimer::timeout, this, [this] {
+        // The end of the file is the end of media time, whatever the wall clock says.
+        m_baseMs = m_durationMs;
+        m_paused = true;
+        emit finished();
+    });
 }
 
 qint64 LabPlayer::wavDurationMs(const QString &path)

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QTcpSocket>
+#include <functional>
+
+// One frame the server sent: header lines, the body announced by Content-Length, and the
+// exact bytes it took on the wire.
+struct LabFrame
+{
+    QList<QPair<QByteArray, QByteArray>> headers;
+    QByteArray body;
+    QByteArray raw;
+
+    bool isValid() const { return !raw.isEmpty(); }
+    QByteArray header(const QByteArray &name) const;
+    bool isEvent() const { return header("Content-Type") == "text/event-json"; }
+    QJsonObject json() const;
+    QString field(const QString &name) const { return json().value(name).toString(); }
+    // Position of "name": in the raw JSON, to check the order the fields were sent in (-1 if absent).
+    int fieldPosition(const QString &name) const;
+};
+
+// A bare event-socket client for the lab's tests: writes raw command text and cuts what
+// comes back into frames, keeping events apart from replies. It does not share code with
+// the console's client on purpose, so the two check each other. Everything waits by
+// spinning the event loop, because the server under test runs on the same thread.
+class LabClient : public QObject
+{
+    Q_OBJECT
+public:
+    bool connectTo(quint16 port, int timeoutMs = 3000);
+    // Reads the greeting, authenticates, and optionally subscribes like the console does.
+    bool login(quint16 port, const QByteArray &password = "ClueCon", bool subscribe = true);
+
+    void send(const QByteArray &bytes);
+    // Sends a command and returns the next reply frame (command/reply or api/response).
+    LabFrame request(const QByteArray &command, int timeoutMs = 3000);
+    // The next frame of any kind, in arrival order.
+    LabFrame nextFrame(int timeoutMs = 3000);
+    // The next non-event frame; events that come first are kept for waitEvent.
+    LabFrame nextReply(int timeoutMs = 3000);
+    // Takes the first received event that matches, waiting for it when needed.
+    LabFrame waitEvent(const std::function<bool(const LabFrame &)> &match, int timeoutMs = 3000);
+    LabFrame waitAction(const QString &action, int timeoutMs = 3000);
+    // Events received and not yet taken, in order.
+    QList<LabFrame> takeEvents();
+    // True once the server closed the connection (waits up to timeoutMs).
+    bool waitClosed(int timeoutMs = 3000);
+    QByteArray unparsed() const { return m_buffer; }
+
+    static bool waitUntil(const std::function<bool()> &condition, int timeoutMs);
+
+private:
+    void readAvailable();
+    bool parseOne();
+
+    QTcpSocket m_socket;
+    bool m_connected = false;
+    QByteArray m_buffer;
+    QList<LabFrame> m_frames; // parsed, not yet taken
+    QList<LabFrame> m_events; // events seen while waiting for replies
+};
