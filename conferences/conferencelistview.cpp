@@ -27,8 +27,16 @@ ConferenceListView::ConferenceListView(QWidget *parent) : QListView(parent), m_m
 
 void ConferenceListView::setModel(QAbstractItemModel *newModel)
 {
+    // Qt drops the selection made while it installs the new selection model, so
+    // the first row is selected once that is done.
+    if (model())
+        disconnect(model(), &QAbstractItemModel::rowsRemoved, this, &ConferenceListView::afterRowsRemoved);
+    m_settingModel = true;
     QListView::setModel(newModel);
-    // The primary conference is there from the start: select it right away.
+    m_settingModel = false;
+    // The selection model drops a removed row's selection without telling the view.
+    if (newModel)
+        connect(newModel, &QAbstractItemModel::rowsRemoved, this, &ConferenceListView::afterRowsRemoved);
     selectFirstIfNone();
 }
 
@@ -57,7 +65,7 @@ void ConferenceListView::selectionChanged(const QItemSelection &selected, const 
         if (now.size() > 1)
             qWarning() << "ConferenceListView::selectionChanged(): selected more than one item";
         emit itemSelected(now.first());
-    } else if (model() && model()->rowCount() > 0) {
+    } else if (!m_settingModel && model() && model()->rowCount() > 0) {
         qDebug() << "--> ConferenceListView::selectionChanged(): nothing selected, selecting first";
         setCurrentIndex(model()->index(0, 0));
         // When the selected row is being removed, row 0 may be going too; look again
@@ -77,6 +85,30 @@ void ConferenceListView::selectFirstIfNone()
 void ConferenceListView::rowsInserted(const QModelIndex &parent, int start, int end)
 {
     QListView::rowsInserted(parent, start, end);
+    selectFirstIfNone();
+}
+
+void ConferenceListView::rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end)
+{
+    // Qt moves the selection to a neighbour of a removed selected row; the list goes
+    // back to the first conference instead.
+    if (selectionModel() && !parent.isValid()) {
+        for (const QModelIndex &idx : selectionModel()->selectedIndexes()) {
+            if (idx.row() >= start && idx.row() <= end)
+                m_selectFirstAfterRemoval = true;
+        }
+    }
+    QListView::rowsAboutToBeRemoved(parent, start, end);
+}
+
+void ConferenceListView::afterRowsRemoved()
+{
+    if (m_selectFirstAfterRemoval && model() && model()->rowCount() > 0) {
+        m_selectFirstAfterRemoval = false;
+        setCurrentIndex(model()->index(0, 0));
+        return;
+    }
+    m_selectFirstAfterRemoval = false;
     selectFirstIfNone();
 }
 

@@ -29,11 +29,15 @@ public slots:
 protected:
     void selectionChanged(const QItemSelection &selected, const QItemSelection &deselected) override;
     void rowsInserted(const QModelIndex &parent, int start, int end) override;
+    void rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private slots:
     void selectFirstIfNone();
+    void afterRowsRemoved();
 
 private:
     QMenu *m_menu;
+    bool m_settingModel = false;
+    bool m_selectFirstAfterRemoval = false;
 };
