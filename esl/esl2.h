@@ -77,6 +77,11 @@ public:
     // delayed-connected (500 ms) periods.
     void setTimerIntervalsForTest(int requestMs, int reconnectMs, int delayedConnectedMs);
 
+// The signal event(Event) is part of the interface; it is not meant to override QObject::event().
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Woverloaded-virtual"
+#endif
 signals:
     void connected();
     void connectionIsDead(bool dead);
@@ -89,6 +94,9 @@ signals:
     void backgroundJob(ESL2::Event event);
     void registeredEvent(ESL2::Event event);
     void conferenceEvent(ESL2::Event event);
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
 
 public slots:
     void _connect(QString host, int port, QString password);

@@ -71,6 +71,12 @@ private slots:
         server.setPassword(QStringLiteral("s3cr3t-Пароль"));
         ESL2 esl;
         QVERIFY(QMetaType::type("ESL2::Event") != QMetaType::UnknownType);
+        // Queued receivers and QML-style consumers may read an event as a generic map.
+        const QVariant wrapped =
+            QVariant::fromValue(ESL2::Event{{QStringLiteral("Action"), QStringLiteral("add-member")}});
+        QVERIFY(wrapped.canConvert<QVariantMap>());
+        QCOMPARE(wrapped.value<QVariantMap>().value(QStringLiteral("Action")).toString(),
+                 QStringLiteral("add-member"));
         QCOMPARE(ESL2::instance(), &esl);
         QSignalSpy connectedSpy(&esl, &ESL2::connected);
 
