@@ -5,14 +5,15 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QFont>
 #include <QFileInfo>
+#include <QFont>
 #include <QMutexLocker>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QStringList>
 #include <QTextStream>
 
+#include <atomic>
 #include <cstdio>
 
 namespace {
@@ -58,7 +59,11 @@ const char *levelTag(int level)
     }
 }
 
-void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
+// A handler that was installed before ours and is not Qt's default (a test
+// framework's, for instance) still sees every message.
+std::atomic<QtMessageHandler> s_previousHandler{nullptr};
+
+void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     int level = DEBUG;
     switch (type) {
@@ -80,13 +85,27 @@ void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &m
     // A message from another object's static initialiser may come first.
     if (!sink && !s_debugGone.loadAcquire() && !t_insideWrite)
         sink = &LogFile::debugLog();
-    if (sink && !t_insideWrite) {
+    const QtMessageHandler previous = s_previousHandler.load();
+    if (sink && !t_insideWrite)
         sink->write(level, message);
-    } else {
+    else if (!previous)
         fprintf(stderr, "%s%s\n", levelTag(level), message.toLocal8Bit().constData());
-    }
+    if (previous)
+        previous(type, context, message);
     if (type == QtFatalMsg)
         abort();
+}
+
+void installMessageHandler()
+{
+    const QtMessageHandler previous = qInstallMessageHandler(messageHandler);
+    if (previous == messageHandler)
+        return;
+    // Qt reports its default handler as the previous one when none was installed;
+    // learn which function that is so it is not called twice for stderr.
+    qInstallMessageHandler(nullptr);
+    const QtMessageHandler qtDefault = qInstallMessageHandler(messageHandler);
+    s_previousHandler.store(previous == qtDefault ? nullptr : previous);
 }
 
 QString dashedDate(const QDate &date)
@@ -113,7 +132,7 @@ LogFile::LogFile(const std::string &path, int threshold)
     : m_path(path.empty() ? std::string(kMainLogPath) : path), m_threshold(threshold)
 {
     const BusyGuard busy;
-    qInstallMessageHandler(messageHandler);
+    installMessageHandler();
 
     const QString qpath = QString::fromStdString(m_path);
     QString fileName;
