@@ -1,5 +1,7 @@
 // libFuzzer target: arbitrary bytes through the framer and the JSON event decoder, then through
 // the client's whole receive path (a disconnected client, so replies and auth go nowhere).
+// Build with clang and -DTESMAR_FUZZ=ON -DTESMAR_SANITIZE=ON; seed it with the recorded frames:
+//   eslparser_fuzz -max_len=8192 -runs=1000000 corpus/   (corpus/: events/*.raw, exchanges/*.recv)
 #include "esl/esl2.h"
 #include "esl/eslparser.h"
 
