@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDebug>
 #include <QFile>
 #include <QPalette>
 #include <QTextCodec>
@@ -42,7 +43,8 @@ QTextCodec *Startup::settleLocaleCodec(const QByteArray &lang)
 
 void Startup::initLibraries()
 {
-    ssh_init();
+    if (ssh_init() < 0)
+        qWarning("Startup::initLibraries(): ssh_init() failed");
 }
 
 void Startup::finalizeLibraries()

@@ -101,7 +101,8 @@ void readDevice(QXmlStreamReader &reader, const char *nameKey, const char *volum
 }
 
 // Walks the children of the current section; `child` handles one start element
-// and returns false for names it does not know.
+// and returns false when the element is to be skipped: an unknown name, or one
+// read from its attributes alone.
 template <typename Handler>
 void readSection(QXmlStreamReader &reader, Handler child)
 {
