@@ -468,12 +468,14 @@ void CPJSIPSUATest::soundDevicesAndSoundTest()
     if (!ensurePulseAudio(why))
         QSKIP(qPrintable(QStringLiteral("sound device cases need PulseAudio: ") + why));
 
-    // A sink of our own, so the case does not depend on the machine's cards.
+    // A sink of our own, with a name no parallel run shares, so the case
+    // does not depend on the machine's cards.
     const QString sinkName = QStringLiteral("tesmar_sip_test_%1").arg(::getpid());
     QByteArray moduleId;
     QVERIFY(runQuiet(QStringLiteral("pactl"),
                      {QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
-                      QStringLiteral("sink_name=") + sinkName},
+                      QStringLiteral("sink_name=") + sinkName,
+                      QStringLiteral("sink_properties=device.description=") + sinkName},
                      &moduleId));
     moduleId = moduleId.trimmed();
     auto unload = qScopeGuard([&moduleId]() {
@@ -488,7 +490,7 @@ void CPJSIPSUATest::soundDevicesAndSoundTest()
     QVERIFY(!outputs.contains("stale"));
     QByteArray nullSink;
     for (const QByteArray &name : outputs)
-        if (name.contains("Null Output"))
+        if (name.contains(sinkName.toLatin1()))
             nullSink = name;
     QVERIFY2(!nullSink.isEmpty(), outputs.join(", ").constData());
 
