@@ -223,6 +223,12 @@ bool CPJSIPSUA::Init()
         destroyCore();
         return false;
     }
+    // A restarted core starts on the library's defaults; keep the operator's
+    // devices. A device that has gone leaves the default in place.
+    if (!config.inputDeviceName.isEmpty() && !setInputDevice(config.inputDeviceName.toUtf8()))
+        qInfo() << "CPJSIPSUA::Init(): capture device not found:" << qPrintable(config.inputDeviceName);
+    if (!config.outputDeviceName.isEmpty() && !setOutputDevice(config.outputDeviceName.toUtf8()))
+        qInfo() << "CPJSIPSUA::Init(): playback device not found:" << qPrintable(config.outputDeviceName);
     return true;
 }
 

@@ -82,6 +82,7 @@ private slots:
     void parseUriSchemes();
     void digestRegistrationAccepted();
     void digestRegistrationForbidden();
+    void unreachableRegistrarIsOnlyLogged();
     void incomingCallRunsMediaWithLevels();
     void soundDevicesAndSoundTest();
     void libraryLogLinesReachDebugLog();
@@ -118,6 +119,8 @@ void CPJSIPSUATest::init()
     config.caFile.clear();
     config.certFile.clear();
     config.keyFile.clear();
+    config.inputDeviceName.clear();
+    config.outputDeviceName.clear();
     config.sipClientReregistration = m_defaults.sipClientReregistration;
     speakerLevel = 100;
     microphoneLevel = 100;
@@ -394,6 +397,29 @@ void CPJSIPSUATest::digestRegistrationForbidden()
     QCOMPARE(ok.count(), 0);
 }
 
+void CPJSIPSUATest::unreachableRegistrarIsOnlyLogged()
+{
+    CPJSIPSUA &ua = CPJSIPSUA::instance();
+    QVERIFY2(ua.Init(), qPrintable(ua.initError()));
+    QSignalSpy ok(&ua, &CPJSIPSUA::registrationOK);
+    QSignalSpy refused(&ua, &CPJSIPSUA::registrationError);
+
+    // Nobody listens on this TCP port: the connection is refused locally,
+    // which is no answer of a server and must not reach the operator.
+    XMLConfig::instance().sipTransport = XMLConfig::TransportTcp;
+    ua.setRegistrarPort(freeSipPort());
+    QFile log(LogFile::debugLog().filePath());
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    log.seek(log.size());
+    QVERIFY(ua.addAccount("dispatcher@127.0.0.1", "pw"));
+
+    QByteArray seen;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (seen += log.readAll()).contains("CPJSIPSUA::on_reg_state2(): SIP registration error:"), 15000);
+    QCOMPARE(refused.count(), 0);
+    QCOMPARE(ok.count(), 0);
+}
+
 void CPJSIPSUATest::incomingCallRunsMediaWithLevels()
 {
     if (sippPath().isEmpty())
@@ -539,6 +565,12 @@ void CPJSIPSUATest::soundDevicesAndSoundTest()
     ua.stopSoundTest();
     QVERIFY(!ua.soundTestRunning());
     QTRY_COMPARE_WITH_TIMEOUT(playingStreams(), 0, 5000);
+
+    // A restart keeps the configured device.
+    XMLConfig::instance().outputDeviceName = QString::fromLatin1(nullSink);
+    QVERIFY(ua.Deinit());
+    QVERIFY(ua.Init());
+    QCOMPARE(ua.currentOutputDeviceName(), nullSink);
 
     // An unknown device plays nothing.
     ua.startSoundTest("no such device");
