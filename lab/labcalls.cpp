@@ -246,6 +246,13 @@ void LabCalls::answer(const std::shared_ptr<Job> &job, int index)
         other.started = true;
         other.over = true;
     }
+    if (!job->conference.isEmpty()) {
+        // The answered leg is blind-transferred into the conference extension, as the real dialplan does.
+        leg.channel.transferSource = QStringLiteral("%1:%2:bl_xfer:%3/conference/XML")
+                                         .arg(leg.channel.answeredUs / 1000000)
+                                         .arg(LabEvent::newUuid(), job->conference);
+        leg.channel.rdnis = leg.target;
+    }
     const LabChannel channel = leg.channel;
     publishPresence(channel, QStringLiteral("active"), QStringLiteral("answered"));
     finish(job, QStringLiteral("+OK ") + channel.uuid + QLatin1Char('\n'));

@@ -38,7 +38,11 @@ void LabChannel::appendTo(LabEvent &e, const QString &answerState, const QString
     e.add(QStringLiteral("Caller-Destination-Number"), destination);
     e.add(QStringLiteral("Caller-Unique-ID"), uuid);
     e.add(QStringLiteral("Caller-Source"), source);
+    if (!transferSource.isEmpty())
+        e.add(QStringLiteral("Caller-Transfer-Source"), transferSource);
     e.add(QStringLiteral("Caller-Context"), context);
+    if (!rdnis.isEmpty())
+        e.add(QStringLiteral("Caller-RDNIS"), rdnis);
     e.add(QStringLiteral("Caller-Channel-Name"), name);
     e.add(QStringLiteral("Caller-Profile-Index"), QStringLiteral("1"));
     e.add(QStringLiteral("Caller-Profile-Created-Time"), QString::number(createdUs));

@@ -18,7 +18,9 @@ struct LabChannel
     QString destination;
     QString context = QStringLiteral("default");
     QString source = QStringLiteral("mod_loopback");
-    QString hangupHook; // api_hangup_hook, run when the answered leg hangs up
+    QString transferSource; // set once the leg was sent on to its conference
+    QString rdnis;          // the address the leg was dialled as
+    QString hangupHook;     // api_hangup_hook, run when the answered leg hangs up
     qint64 createdUs = 0;
     qint64 answeredUs = 0;
 

@@ -60,29 +60,33 @@ void LabControl::onNewConnection()
 {
     while (QTcpSocket *socket = m_tcp->nextPendingConnection()) {
         socket->setParent(this);
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        // Commands of one connection run strictly in order, each after the previous reply.
-        auto busy = std::make_shared<bool>(false);
-        auto pump = std::make_shared<std::function<void()>>();
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { pump(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            m_busy.remove(socket);
+            socket->deleteLater();
+        });
+    }
+}
+
+void LabControl::pump(QTcpSocket *socket)
+{
+    // Commands of one connection run strictly in order, each after the previous reply.
+    while (!m_busy.contains(socket) && socket->canReadLine()) {
+        const QString line = QString::fromUtf8(socket->readLine()).trimmed();
+        if (line.isEmpty())
+            continue;
+        m_busy.insert(socket);
         QPointer<QTcpSocket> guard(socket);
-        *pump = [this, guard, busy, pump] {
-            while (guard && !*busy && guard->canReadLine()) {
-                const QString line = QString::fromUtf8(guard->readLine()).trimmed();
-                if (line.isEmpty())
-                    continue;
-                *busy = true;
-                execute(line, [guard, busy, pump](const QString &status, const QByteArray &data) {
-                    if (!guard)
-                        return;
-                    guard->write(status.toUtf8() + '\n' + data);
-                    *busy = false;
-                    QTimer::singleShot(0, guard, [pump] { (*pump)(); });
-                });
-            }
-        };
-        connect(socket, &QTcpSocket::readyRead, this, [pump] { (*pump)(); });
-        // The closure refers to itself; break the cycle when the socket goes.
-        connect(socket, &QObject::destroyed, this, [pump] { *pump = nullptr; });
+        execute(line, [this, guard](const QString &status, const QByteArray &data) {
+            if (!guard)
+                return;
+            guard->write(status.toUtf8() + '\n' + data);
+            m_busy.remove(guard);
+            QTimer::singleShot(0, guard, [this, guard] {
+                if (guard)
+                    pump(guard);
+            });
+        });
     }
 }
 

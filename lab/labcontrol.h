@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -35,10 +36,12 @@ signals:
 
 private:
     void onNewConnection();
+    void pump(QTcpSocket *socket);
     void runScriptLine(const QStringList &lines, int index);
     QString registerUser(const QStringList &words);
 
     LabServer *m_server;
     QTcpServer *m_tcp = nullptr;
+    QSet<QTcpSocket *> m_busy; // connections with a command still running
     int m_nextContactPort = 5100;
 };
