@@ -77,6 +77,9 @@ void UserListViewTest::filterAndRegistrationSwitch()
 {
     const QModelIndex a = group(QStringLiteral("Группа А")), b = group(QStringLiteral("Группа Б"));
     const QModelIndex none = group(kNoGroup);
+    m_view->setShowUnregistered(false); // without a filter nothing is expanded
+    m_view->setShowUnregistered(true);
+    QVERIFY(!m_view->isExpanded(a));
     m_view->setFilter(QStringLiteral("иВАН")); // display names, any case
     QVERIFY(!hidden(a) && !hidden(b) && hidden(none) && hidden(m_model->index(0, 0)));
     QVERIFY(hidden(row("1002")) && !hidden(row("1001")));
