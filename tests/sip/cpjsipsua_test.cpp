@@ -41,9 +41,15 @@ QString sippPath()
     return QStandardPaths::findExecutable(QStringLiteral("sipp"));
 }
 
-QString scenario(const char *name)
+// One sipp run on loopback, answering or calling once.
+void startSipp(QProcess &sipp, const char *scenarioName, QStringList extra)
 {
-    return QStringLiteral(SIP_SCENARIO_DIR "/") + QLatin1String(name);
+    extra << QStringLiteral("-sf") << QStringLiteral(SIP_SCENARIO_DIR "/") + QLatin1String(scenarioName)
+          << QStringLiteral("-i") << QStringLiteral("127.0.0.1") << QStringLiteral("-m")
+          << QStringLiteral("1") << QStringLiteral("-nostdin") << QStringLiteral("-timeout")
+          << QStringLiteral("30s");
+    sipp.setProcessChannelMode(QProcess::MergedChannels);
+    sipp.start(sippPath(), extra);
 }
 
 bool runQuiet(const QString &program, const QStringList &arguments, QByteArray *output = nullptr)
@@ -88,7 +94,6 @@ private slots:
     void libraryLogLinesReachDebugLog();
 
 private:
-    void startRegistrar(QProcess &sipp, int port, const QByteArray &password);
     bool ensurePulseAudio(QString &why);
 
     QTemporaryDir m_dir;
@@ -108,20 +113,8 @@ void CPJSIPSUATest::initTestCase()
 
 void CPJSIPSUATest::init()
 {
-    XMLConfig &config = XMLConfig::instance();
-    config.sipPort = 0;
-    config.sipTransport = XMLConfig::TransportUdp;
-    config.srtpMode = XMLConfig::SrtpDisabled;
-    config.mediaPort = 0;
-    config.externalUA = false;
-    config.bindAddressAuto = true;
-    config.bindAddress.clear();
-    config.caFile.clear();
-    config.certFile.clear();
-    config.keyFile.clear();
-    config.inputDeviceName.clear();
-    config.outputDeviceName.clear();
-    config.sipClientReregistration = m_defaults.sipClientReregistration;
+    // Every case starts from the shipped defaults.
+    XMLConfig::instance() = m_defaults;
     speakerLevel = 100;
     microphoneLevel = 100;
 }
@@ -337,16 +330,6 @@ void CPJSIPSUATest::parseUriSchemes()
     QCOMPARE(port, -7);
 }
 
-void CPJSIPSUATest::startRegistrar(QProcess &sipp, int port, const QByteArray &password)
-{
-    sipp.setProcessChannelMode(QProcess::MergedChannels);
-    sipp.start(sippPath(), {QStringLiteral("-sf"), scenario("registrar_digest.xml"), QStringLiteral("-i"),
-                            QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(port),
-                            QStringLiteral("-set"), QStringLiteral("password"), QString::fromUtf8(password),
-                            QStringLiteral("-m"), QStringLiteral("1"), QStringLiteral("-nostdin"),
-                            QStringLiteral("-trace_err"), QStringLiteral("-timeout"), QStringLiteral("30s")});
-}
-
 void CPJSIPSUATest::digestRegistrationAccepted()
 {
     if (sippPath().isEmpty())
@@ -358,7 +341,8 @@ void CPJSIPSUATest::digestRegistrationAccepted()
 
     const int registrarPort = freeSipPort();
     QProcess sipp;
-    startRegistrar(sipp, registrarPort, "s3cret");
+    startSipp(sipp, "registrar_digest.xml",
+              {"-p", QString::number(registrarPort), "-set", "password", "s3cret"});
     QVERIFY(sipp.waitForStarted());
     QTest::qWait(300);
 
@@ -385,7 +369,8 @@ void CPJSIPSUATest::digestRegistrationForbidden()
 
     const int registrarPort = freeSipPort();
     QProcess sipp;
-    startRegistrar(sipp, registrarPort, "s3cret");
+    startSipp(sipp, "registrar_digest.xml",
+              {"-p", QString::number(registrarPort), "-set", "password", "s3cret"});
     QVERIFY(sipp.waitForStarted());
     QTest::qWait(300);
 
@@ -438,14 +423,9 @@ void CPJSIPSUATest::incomingCallRunsMediaWithLevels()
     QCOMPARE(ua.activeSpeakerGain(), -1.0f);
 
     QProcess sipp;
-    sipp.setProcessChannelMode(QProcess::MergedChannels);
-    sipp.start(sippPath(),
-               {QStringLiteral("127.0.0.1:") + QString::number(agentPort), QStringLiteral("-sf"),
-                scenario("uac_call.xml"), QStringLiteral("-i"), QStringLiteral("127.0.0.1"),
-                QStringLiteral("-p"), QString::number(freeSipPort()), QStringLiteral("-mp"),
-                QString::number(freeSipPort()), QStringLiteral("-s"), QStringLiteral("dispatcher"),
-                QStringLiteral("-d"), QStringLiteral("3000"), QStringLiteral("-m"), QStringLiteral("1"),
-                QStringLiteral("-nostdin"), QStringLiteral("-timeout"), QStringLiteral("30s")});
+    startSipp(sipp, "uac_call.xml",
+              {QStringLiteral("127.0.0.1:%1").arg(agentPort), "-p", QString::number(freeSipPort()), "-mp",
+               QString::number(freeSipPort()), "-s", "dispatcher", "-d", "3000"});
     QVERIFY(sipp.waitForStarted());
 
     QTRY_VERIFY_WITH_TIMEOUT(currentCallSlot != -1, 10000);
@@ -494,19 +474,25 @@ void CPJSIPSUATest::soundDevicesAndSoundTest()
     if (!ensurePulseAudio(why))
         QSKIP(qPrintable(QStringLiteral("sound device cases need PulseAudio: ") + why));
 
-    // A sink of our own, with a name no parallel run shares, so the case
+    // Devices of our own, with a name no parallel run shares, so the case
     // does not depend on the machine's cards.
     const QString sinkName = QStringLiteral("tesmar_sip_test_%1").arg(::getpid());
-    QByteArray moduleId;
-    QVERIFY(runQuiet(QStringLiteral("pactl"),
-                     {QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
-                      QStringLiteral("sink_name=") + sinkName,
-                      QStringLiteral("sink_properties=device.description=") + sinkName},
-                     &moduleId));
-    moduleId = moduleId.trimmed();
-    auto unload = qScopeGuard([&moduleId]() {
-        runQuiet(QStringLiteral("pactl"), {QStringLiteral("unload-module"), QString::fromLatin1(moduleId)});
+    // A null sink to play into and a null source to capture from.
+    QList<QByteArray> modules;
+    auto unload = qScopeGuard([&modules]() {
+        for (const QByteArray &id : modules)
+            runQuiet(QStringLiteral("pactl"), {QStringLiteral("unload-module"), QString::fromLatin1(id)});
     });
+    // The two modules name their description differently.
+    const QList<QStringList> loads{
+        {"load-module", "module-null-sink", "sink_name=" + sinkName,
+         "sink_properties=device.description=" + sinkName},
+        {"load-module", "module-null-source", "source_name=" + sinkName, "description=" + sinkName + "_in"}};
+    for (const QStringList &load : loads) {
+        QByteArray id;
+        QVERIFY(runQuiet(QStringLiteral("pactl"), load, &id));
+        modules << id.trimmed();
+    }
 
     CPJSIPSUA &ua = CPJSIPSUA::instance();
     QVERIFY2(ua.Init(), qPrintable(ua.initError()));
@@ -516,13 +502,23 @@ void CPJSIPSUATest::soundDevicesAndSoundTest()
     QVERIFY(!outputs.contains("stale"));
     QByteArray nullSink;
     for (const QByteArray &name : outputs)
-        if (name.contains(sinkName.toLatin1()))
+        if (name.endsWith(sinkName.toLatin1()))
             nullSink = name;
     QVERIFY2(!nullSink.isEmpty(), outputs.join(", ").constData());
 
     QList<QByteArray> inputs;
     ua.inputDevices(inputs);
     QVERIFY2(!inputs.contains(nullSink), "a playback-only device is listed for capture");
+    QByteArray nullSource;
+    for (const QByteArray &name : inputs)
+        if (name.contains(sinkName.toLatin1() + "_in"))
+            nullSource = name;
+    QVERIFY2(!nullSource.isEmpty(), inputs.join(", ").constData());
+    QVERIFY(ua.setInputDevice(nullSource));
+    QCOMPARE(ua.currentInputDeviceName(), nullSource);
+    QVERIFY(!ua.setOutputDevice(nullSource));
+    QVERIFY(ua.setInputDevice(QByteArray()));
+    QCOMPARE(ua.currentInputDeviceName(), ua.defaultInputDeviceName());
 
     const QByteArray defaultOutput = ua.defaultOutputDeviceName();
     QVERIFY(!defaultOutput.isEmpty());
