@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
-#include <QTextCodec>
 #include <QThread>
 
 #include <cerrno>
@@ -75,6 +74,13 @@ CPJSIPSUA::CPJSIPSUA()
 
 CPJSIPSUA::~CPJSIPSUA()
 {
+    // At static destruction the debug log may already be gone: the library's
+    // farewell lines must not reach it.
+    if (m_initialised && s_loggingCbs) {
+        linphone_logging_service_remove_callbacks(linphone_logging_service_get(), s_loggingCbs);
+        linphone_logging_service_cbs_unref(s_loggingCbs);
+        s_loggingCbs = nullptr;
+    }
     Deinit();
 }
 
@@ -262,6 +268,7 @@ void CPJSIPSUA::applyMediaSettings(const XMLConfig &config)
 void CPJSIPSUA::prepareListeners(const XMLConfig &config, int port)
 {
     LinphoneFactory *factory = linphone_factory_get();
+    m_bindAddress.clear();
     if (config.externalUA) {
         // The dispatcher's own phone speaks SIP; keep the core for the sound
         // devices but open no listener.
@@ -344,7 +351,8 @@ bool CPJSIPSUA::configureTransports(int port)
         linphone_transports_unref(tr);
         if (transportPort(Transport::Tcp) <= 0)
             qCritical() << "CPJSIPSUA::Init(): cannot create IPv4 TCP transport:"
-                        << qPrintable(errnoText(DefaultInterface::bindError(SOCK_STREAM, udp)));
+                        << qPrintable(
+                               errnoText(DefaultInterface::bindError(SOCK_STREAM, udp, m_bindAddress)));
         if (transportPort(Transport::Tls) <= 0)
             qWarning() << "CPJSIPSUA::Init(): cannot create IPv4 TLS transport:"
                        << "no TLS listener on port" << udp + 1;
@@ -352,7 +360,7 @@ bool CPJSIPSUA::configureTransports(int port)
     }
 
     if (transportPort(Transport::Udp) <= 0) {
-        int error = DefaultInterface::bindError(SOCK_DGRAM, port);
+        int error = DefaultInterface::bindError(SOCK_DGRAM, port, m_bindAddress);
         if (error == 0)
             error = EADDRINUSE;
         // TCP is only tried once UDP stands, as the user sees one cause.
@@ -361,7 +369,7 @@ bool CPJSIPSUA::configureTransports(int port)
         return false;
     }
     if (transportPort(Transport::Tcp) <= 0) {
-        int error = DefaultInterface::bindError(SOCK_STREAM, port);
+        int error = DefaultInterface::bindError(SOCK_STREAM, port, m_bindAddress);
         if (error == 0)
             error = EADDRINUSE;
         m_initError = QStringLiteral("Error creating SIP TCP listener:") + errnoText(error) +

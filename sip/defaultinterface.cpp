@@ -72,7 +72,7 @@ bool DefaultInterface::localAddress(int family, QByteArray &address)
     return true;
 }
 
-int DefaultInterface::bindError(int socketType, int port)
+int DefaultInterface::bindError(int socketType, int port, const QByteArray &address)
 {
     SocketGuard sock(::socket(AF_INET, socketType, 0));
     if (sock.fd() < 0)
@@ -83,6 +83,8 @@ int DefaultInterface::bindError(int socketType, int port)
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(port));
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (!address.isEmpty() && ::inet_pton(AF_INET, address.constData(), &addr.sin_addr) != 1)
+        return EINVAL;
     if (::bind(sock.fd(), reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) != 0)
         return errno;
     return 0;

@@ -15,7 +15,8 @@ public:
     static bool localAddress(int family, QByteArray &address);
 
     // Tries to bind a socket of the given type (SOCK_DGRAM or SOCK_STREAM) to the
-    // port on all IPv4 addresses, with address reuse like the SIP library's own
-    // listeners. Returns 0 when it could be bound, the errno value otherwise.
-    static int bindError(int socketType, int port);
+    // port on the IPv4 address (all addresses when empty), with address reuse
+    // like the SIP library's own listeners. Returns 0 when it could be bound,
+    // the errno value otherwise.
+    static int bindError(int socketType, int port, const QByteArray &address = QByteArray());
 };

@@ -236,6 +236,16 @@ void CPJSIPSUATest::occupiedPortsFailInit()
         QVERIFY2(ua.initError().startsWith(QLatin1String("Error creating SIP TCP listener:")),
                  qPrintable(ua.initError()));
     }
+    // An address this host does not have names the cause, not a busy port.
+    XMLConfig::instance().bindAddressAuto = false;
+    XMLConfig::instance().bindAddress = QStringLiteral("203.0.113.9");
+    QVERIFY(!ua.Init());
+    QVERIFY2(ua.initError().startsWith(QLatin1String("Error creating SIP UDP listener:")),
+             qPrintable(ua.initError()));
+    QVERIFY2(ua.initError().endsWith(QStringLiteral("[status:%1]").arg(EADDRNOTAVAIL)),
+             qPrintable(ua.initError()));
+    XMLConfig::instance().bindAddressAuto = true;
+
     // Once the port is free again the agent starts, and the old text does
     // not matter any more.
     QVERIFY2(ua.Init(), qPrintable(ua.initError()));
