@@ -38,7 +38,7 @@ class QTcpSocket;
 //   anything else        -> command/reply "-ERR command not found"
 //
 // Every request (auth included) is recorded in requests() and announced by requestReceived().
-// With setHoldReplies(true) requests are recorded but left unanswered; answer them later in
+// With setHoldReplies(true) requests (but not "auth") are recorded and left unanswered; answer them later in
 // order with releaseHeldReply() (canned reply) or replyApi()/replyCommand() (given reply).
 // One client at a time: a new connection replaces the previous one. Single thread (the test's).
 class FakeEslServer : public QObject
