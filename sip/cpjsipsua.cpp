@@ -454,10 +454,13 @@ bool CPJSIPSUA::addAccount(const QByteArray &uri, const QByteArray &password)
         return false;
     }
 
-    // A second login with the same address replaces the first account
-    // rather than registering the same contact twice.
-    if (m_account)
-        removeAccount(m_account);
+    // A second login with the same address (every settings save) replaces
+    // the first account rather than registering the same contact twice. An
+    // account of another address stays with the library, as before.
+    if (m_account) {
+        linphone_account_unref(m_account);
+        m_account = nullptr;
+    }
     for (const bctbx_list_t *it = linphone_core_get_account_list(m_core); it;) {
         auto *account = static_cast<LinphoneAccount *>(bctbx_list_get_data(it));
         it = bctbx_list_next(it);

@@ -284,6 +284,12 @@ void CPJSIPSUATest::accountAddressesAndReplacement()
     QVERIFY(ua.addAccount("U@198.51.100.7", "pw2"));
     QCOMPARE(ua.registrarUri(), QByteArray("sip:198.51.100.7"));
     QCOMPARE(ua.accountCount(), 1);
+    // Another address is a second account; the newest is the one we manage.
+    QVERIFY(ua.addAccount("V@198.51.100.7", "pw"));
+    QCOMPARE(ua.accountCount(), 2);
+    QVERIFY(ua.addAccount("U@198.51.100.7", "pw2"));
+    QCOMPARE(ua.accountCount(), 2);
+    QCOMPARE(ua.accountId(), QByteArray("sip:U@198.51.100.7"));
 
     config.sipTransport = XMLConfig::TransportTcp;
     ua.updateTransportType();
