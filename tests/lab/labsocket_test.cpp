@@ -4,6 +4,7 @@
 #include "tests/lab/labclient.h"
 #include "tests/lab/labfixture.h"
 
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -18,6 +19,7 @@ private slots:
     void sendEventEchoesToEverySubscriberWithTheSenderIncluded();
     void bgapiRepliesAtOnceAndReportsTheJobLater();
     void splitAndPipelinedRequestsAreAnsweredInOrder();
+    void programStartsWithTheDemoDirectoryAndScript();
 };
 
 static bool isCustom(const LabFrame &f, const QString &subclass)
@@ -261,6 +263,48 @@ void LabSocketTest::splitAndPipelinedRequestsAreAnsweredInOrder()
     QCOMPARE(c.nextReply().body, QByteArray("dispatcher"));
     QCOMPARE(c.nextReply().body, QByteArray("+OK"));
     QCOMPARE(c.nextReply().body, QByteArray("v"));
+}
+
+void LabSocketTest::programStartsWithTheDemoDirectoryAndScript()
+{
+    const QString source = qEnvironmentVariable("TESMAR_SOURCE_DIR");
+    QProcess lab;
+    lab.setProcessChannelMode(QProcess::MergedChannels);
+    lab.start(qEnvironmentVariable("TESMAR_BINARY_DIR") + QStringLiteral("/lab/tesmar-lab"),
+              {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--control-port"),
+               QStringLiteral("0"), QStringLiteral("--password"), QStringLiteral("lab-secret"),
+               QStringLiteral("--directory"), source + QStringLiteral("/lab/directory"),
+               QStringLiteral("--script"), source + QStringLiteral("/lab/demo.lab"),
+               QStringLiteral("--time-scale"), QStringLiteral("0.01")});
+    QVERIFY(lab.waitForStarted());
+    QByteArray output;
+    const QRegularExpression listening(QStringLiteral("event socket on 127\\.0\\.0\\.1:(\\d+)"));
+    QRegularExpressionMatch m;
+    QVERIFY(LabClient::waitUntil(
+        [&] {
+            output += lab.readAll();
+            m = listening.match(QString::fromUtf8(output));
+            return m.hasMatch();
+        },
+        5000));
+    LabClient c;
+    QVERIFY(c.login(quint16(m.captured(1).toUInt()), "lab-secret"));
+    // The demo script registers its users; wait until it has run.
+    QVERIFY(LabClient::waitUntil(
+        [&] {
+            return c.request("api list_users\n\n").body.contains("\n1004|default|127.0.0.1|default|sofia/");
+        },
+        5000));
+    QCOMPARE(c.request("api user_data 1002@127.0.0.1 attr allow\n\n").body,
+             QByteArray("recordings;settings;control"));
+    lab.terminate();
+    QVERIFY(lab.waitForFinished(3000));
+
+    QProcess bad;
+    bad.start(qEnvironmentVariable("TESMAR_BINARY_DIR") + QStringLiteral("/lab/tesmar-lab"),
+              {QStringLiteral("--listen"), QStringLiteral("nowhere")});
+    QVERIFY(bad.waitForFinished(3000));
+    QCOMPARE(bad.exitCode(), 2);
 }
 
 QTEST_GUILESS_MAIN(LabSocketTest)
