@@ -20,6 +20,8 @@ constexpr qint64 kTypeAheadPauseMs = 1000;
 UserListView::UserListView(QWidget *parent)
     : QTreeView(parent), m_userMenu(new MyContextMenu(this)), m_groupMenu(new QMenu(this))
 {
+    // The main window may take the call request through a queued connection.
+    qRegisterMetaType<QSet<QString>>("QSet<QString>");
     m_clockBase.start();
     m_clock = [this] { return m_clockBase.elapsed(); };
 
