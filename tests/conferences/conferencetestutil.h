@@ -13,59 +13,47 @@
 #include <initializer_list>
 #include <utility>
 
-// Builders for the server's documents and events the conference tests feed in.
+// Builders for the server documents and events the conference tests feed in.
 namespace conftest {
 
 using PM = ConferenceParticipantsModel;
 using LM = ConferenceListModel;
+using Fields = std::initializer_list<std::pair<const char *, QString>>;
 
-inline const QString kDomain = QStringLiteral("example.org");
+inline QString operator""_q(const char *text, size_t size)
+{
+    return QString::fromUtf8(text, int(size));
+}
+
 inline const QString kDispatcher = QStringLiteral("1000@example.org");
 
-inline void resetConfig()
+// Login 1000@example.org; 1000 and 1009 are privileged; display names differ from URIs.
+inline void resetConfigAndDirectory()
 {
     XMLConfig &c = XMLConfig::instance();
     c.currentLoginUser = QStringLiteral("1000");
-    c.currentServerHost = kDomain;
+    c.currentServerHost = QStringLiteral("example.org");
     c.primaryConferenceId = QStringLiteral("0");
     c.primaryConferenceDisplayName = QStringLiteral("Главная");
-    c.newConferencePrefix = QString();
+    c.newConferencePrefix.clear();
     c.telephoneGateway = QStringLiteral("pstn");
     c.displayDisconnected = 0;
     c.displayFailedCalls = 0;
-}
-
-// 1000 (the dispatcher) and 1009 are privileged; everybody gets a display name
-// that differs from the URI so its use is visible.
-inline void installDirectory()
-{
     MemberDirectory::Override d;
     d.displayName = [](const QString &uri) -> QString { return QStringLiteral("Имя ") + uri; };
     d.isPrivileged = [](const QString &uri) {
-        return uri == kDispatcher || uri == QStringLiteral("1009@example.org");
+        return uri == kDispatcher || uri.startsWith(QLatin1String("1009@"));
     };
     MemberDirectory::setOverrideForTest(d);
 }
 
-struct XmlMember
+// One <member> of "conference xml_list"; flags is the raw <flags> content, "-" for none.
+inline QString member(const QString &id, const QString &number, const QString &flags)
 {
-    QString id;
-    QString number;
-    QString flags; // raw <flags> content, or "-" for no flags element
-    QString type;  // empty: no type attribute
-};
-
-inline QString member(const XmlMember &m)
-{
-    QString s =
-        m.type.isEmpty() ? QStringLiteral("<member>") : QStringLiteral("<member type=\"%1\">").arg(m.type);
-    s += QStringLiteral("<id>%1</id>").arg(m.id);
-    if (m.flags != QLatin1String("-"))
-        s += QStringLiteral("<flags>%1</flags>").arg(m.flags);
-    s += QStringLiteral(
-             "<uuid>u-%1</uuid><caller_id_number>%2</caller_id_number><join_time>2</join_time></member>")
-             .arg(m.id, m.number);
-    return s;
+    return QStringLiteral("<member type=\"caller\"><id>%1</id>%2<uuid>u-%1</uuid><caller_id_number>%3"
+                          "</caller_id_number><join_time>2</join_time></member>")
+        .arg(id, flags == QLatin1String("-") ? QString() : QStringLiteral("<flags>%1</flags>").arg(flags),
+             number);
 }
 
 inline QString flags(bool canSpeak, bool talking, bool ghost = false)
@@ -76,25 +64,21 @@ inline QString flags(bool canSpeak, bool talking, bool ghost = false)
         .arg(b(canSpeak), b(talking), b(ghost));
 }
 
-inline QString conference(const QString &name, const QList<XmlMember> &members)
+inline QString conference(const QString &name, const QStringList &members = {})
 {
-    QString s =
-        QStringLiteral("<conference name=\"%1\" member-count=\"%2\" running=\"true\"><variables></variables>"
-                       "<members>")
-            .arg(name)
-            .arg(members.size());
-    for (const XmlMember &m : members)
-        s += member(m);
-    return s + QStringLiteral("</members></conference>");
+    return QStringLiteral(
+               "<conference name=\"%1\" running=\"true\"><variables></variables><members>%2</members>"
+               "</conference>")
+        .arg(name, members.join(QString()));
 }
 
 inline QString snapshot(const QStringList &conferences)
 {
-    return QStringLiteral("<?xml version=\"1.0\"?>\n<conferences>") + conferences.join(QString()) +
-           QStringLiteral("</conferences>\n");
+    return QStringLiteral("<?xml version=\"1.0\"?>\n<conferences>%1</conferences>\n")
+        .arg(conferences.join(QString()));
 }
 
-inline ESL2::Event event(std::initializer_list<std::pair<const char *, QString>> fields)
+inline ESL2::Event event(Fields fields)
 {
     ESL2::Event e;
     for (const auto &f : fields)
@@ -102,8 +86,7 @@ inline ESL2::Event event(std::initializer_list<std::pair<const char *, QString>>
     return e;
 }
 
-inline ESL2::Event confEvent(const QString &action, const QString &conf,
-                             std::initializer_list<std::pair<const char *, QString>> more = {})
+inline ESL2::Event confEvent(const QString &action, const QString &conf, Fields more = {})
 {
     ESL2::Event e = event(more);
     e.insert(QStringLiteral("Event-Name"), QStringLiteral("CUSTOM"));
@@ -122,7 +105,6 @@ inline ESL2::Event addMember(const QString &conf, const QString &id, const QStri
                       {"Member-Type", QStringLiteral("member")},
                       {"Member-Ghost", QStringLiteral("false")},
                       {"Channel-Presence-ID", presence},
-                      {"Caller-Caller-ID-Number", presence.section(QLatin1Char('@'), 0, 0)},
                       {"Channel-Call-UUID", QStringLiteral("call-") + id},
                       {"Speak", speak ? QStringLiteral("true") : QStringLiteral("false")},
                       {"Talking", QStringLiteral("false")}});
@@ -134,7 +116,6 @@ inline ESL2::Event placeholder(const QString &conf, const QString &uri, const QS
 {
     return confEvent(QStringLiteral("add-member"), conf,
                      {{"Member-ID", QStringLiteral("virtual")},
-                      {"Member-Type", QStringLiteral("member")},
                       {"Channel-Presence-ID", uri},
                       {"Channel-Call-UUID", callUuid},
                       {"Member-Job-UUID", jobUuid},
@@ -155,26 +136,15 @@ inline ESL2::Event jobResult(const QString &jobUuid, const QString &body,
                   {"_body", body}});
 }
 
-inline QMimeData *userDrag(const QStringList &uris)
+// A drag payload: the strings in order under the given format.
+inline QMimeData *drag(const char *format, const QStringList &items)
 {
     QByteArray bytes;
     QDataStream s(&bytes, QIODevice::WriteOnly);
-    for (const QString &u : uris)
-        s << u;
+    for (const QString &item : items)
+        s << item;
     auto *mime = new QMimeData;
-    mime->setData(QStringLiteral("application/x-useruri"), bytes);
-    return mime;
-}
-
-inline QMimeData *memberDrag(const QString &source, const QStringList &ids)
-{
-    QByteArray bytes;
-    QDataStream s(&bytes, QIODevice::WriteOnly);
-    s << source;
-    for (const QString &id : ids)
-        s << id;
-    auto *mime = new QMimeData;
-    mime->setData(QStringLiteral("application/x-conference-member"), bytes);
+    mime->setData(QString::fromLatin1(format), bytes);
     return mime;
 }
 
@@ -188,11 +158,8 @@ inline QStringList conferenceIds(const LM &model)
 
 inline QModelIndex memberByUri(const PM &members, const QString &uri)
 {
-    for (int row = 0; row < members.rowCount(); ++row) {
-        if (members.index(row, 0).data(PM::UriRole).toString() == uri)
-            return members.index(row, 0);
-    }
-    return QModelIndex();
+    const QModelIndexList hits = members.match(members.index(0, 0), PM::UriRole, uri, 1, Qt::MatchExactly);
+    return hits.isEmpty() ? QModelIndex() : hits.first();
 }
 
 } // namespace conftest
