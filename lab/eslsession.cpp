@@ -66,7 +66,7 @@ bool EslSession::wantsEvent(const LabEvent &event) const
 void EslSession::deliver(const LabEvent &event)
 {
     if (wantsEvent(event))
-        sendRaw(event.toFrame());
+        sendRaw(m_plain ? event.toPlainFrame() : event.toFrame());
 }
 
 void EslSession::sendRaw(const QByteArray &bytes)
@@ -275,5 +275,7 @@ void EslSession::subscribe(const QString &args)
         commandReply(QStringLiteral("-ERR no keywords supplied"));
         return;
     }
+    // The last format asked for applies to the whole connection; XML is served as JSON.
+    m_plain = format == QLatin1String("plain");
     commandReply(QStringLiteral("+OK event listener enabled ") + format);
 }

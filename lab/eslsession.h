@@ -52,6 +52,7 @@ private:
     bool m_busy = false;
     bool m_closing = false;
     bool m_allEvents = false;
+    bool m_plain = false;
     QSet<QString> m_events;
     QSet<QString> m_subclasses;
 };

@@ -48,6 +48,21 @@ void appendJsonString(QByteArray &out, const QString &text)
     out.append('"');
 }
 
+QByteArray urlEncode(const QString &text)
+{
+    // The characters the server escapes in plain events, plus anything outside printable ASCII.
+    static const QByteArray unsafe = "\r\n \"#%&+:;<=>?@[\\]^`{|}";
+    QByteArray out;
+    for (const char c : text.toUtf8()) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u >= 0x7f || unsafe.contains(c))
+            out.append('%').append(QByteArray::number(u, 16).toUpper().rightJustified(2, '0'));
+        else
+            out.append(c);
+    }
+    return out;
+}
+
 } // namespace
 
 LabEvent LabEvent::create(const QString &name, const QString &subclass, const QString &callingFile,
@@ -146,6 +161,21 @@ QByteArray LabEvent::toFrame() const
         "Content-Length: " + QByteArray::number(json.size()) + "\nContent-Type: text/event-json\n\n";
     frame.append(json);
     return frame;
+}
+
+QByteArray LabEvent::toPlainFrame() const
+{
+    QByteArray body;
+    for (const Field &f : m_fields)
+        body.append(f.first.toUtf8()).append(": ").append(urlEncode(f.second)).append('\n');
+    if (m_hasBody) {
+        const QByteArray utf8 = m_body.toUtf8();
+        body.append("Content-Length: " + QByteArray::number(utf8.size()) + "\n\n").append(utf8);
+    } else {
+        body.append('\n');
+    }
+    return "Content-Length: " + QByteArray::number(body.size()) + "\nContent-Type: text/event-plain\n\n" +
+           body;
 }
 
 QString LabEvent::coreUuid()

@@ -39,6 +39,8 @@ public:
     QByteArray toJson() const;
     // "Content-Length: N\nContent-Type: text/event-json\n\n" + JSON.
     QByteArray toFrame() const;
+    // "text/event-plain": one "Name: url-encoded value" line per field.
+    QByteArray toPlainFrame() const;
 
     static QString coreUuid();
     static QString newUuid();

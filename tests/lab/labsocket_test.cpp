@@ -135,6 +135,21 @@ void LabSocketTest::eventsReachOnlyTheirSubscribers()
     QVERIFY(nothing.takeEvents().isEmpty());
     QVERIFY(nothing.unparsed().isEmpty());
 
+    // Plain subscribers get "text/event-plain" with url-encoded values.
+    LabClient plain;
+    QVERIFY(plain.login(lab.port(), "ClueCon", false));
+    QCOMPARE(plain.request("event plain CUSTOM conference::maintenance\n\n").header("Reply-Text"),
+             QByteArray("+OK event listener enabled plain"));
+    console.request("sendevent CUSTOM\nEvent-Subclass: conference::maintenance\nAction: play-file\nFile: "
+                    "/tmp/a b.wav\n\n");
+    const LabFrame plainEvent = plain.nextFrame();
+    QCOMPARE(plainEvent.header("Content-Type"), QByteArray("text/event-plain"));
+    QCOMPARE(plainEvent.header("Content-Length").toInt(), plainEvent.body.size());
+    QVERIFY(plainEvent.body.startsWith(
+        "Event-Subclass: conference%3A%3Amaintenance\nCommand: sendevent%20CUSTOM\n"));
+    QVERIFY(plainEvent.body.contains("\nFile: /tmp/a%20b.wav\n"));
+    QVERIFY(plainEvent.body.endsWith("\n\n"));
+
     // noevents stops the flow for that connection only.
     QCOMPARE(alertsOnly.request("noevents\n\n").header("Reply-Text"),
              QByteArray("+OK no longer listening for events"));
