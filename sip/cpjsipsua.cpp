@@ -165,6 +165,9 @@ bool CPJSIPSUA::Init()
     if (m_initialised)
         return true;
 
+    // The library's lines belong in the debug log even when the program did
+    // not route them at start-up.
+    startupLibrary();
     const XMLConfig &config = XMLConfig::instance();
     LinphoneFactory *factory = linphone_factory_get();
 
