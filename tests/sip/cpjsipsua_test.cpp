@@ -90,6 +90,7 @@ private slots:
     void digestRegistrationForbidden();
     void unreachableRegistrarIsOnlyLogged();
     void incomingCallRunsMediaWithLevels();
+    void mandatorySrtpRefusesPlainAudio();
     void soundDevicesAndSoundTest();
     void libraryLogLinesReachDebugLog();
 
@@ -426,6 +427,8 @@ void CPJSIPSUATest::incomingCallRunsMediaWithLevels()
     if (sippPath().isEmpty())
         QSKIP("sipp (package sip-tester) is not installed");
     CPJSIPSUA &ua = CPJSIPSUA::instance();
+    // Optional SRTP must still take the server's plain RTP offer.
+    XMLConfig::instance().srtpMode = XMLConfig::SrtpOptional;
     QVERIFY2(ua.Init(), qPrintable(ua.initError()));
     const int agentPort = ua.transportPort(CPJSIPSUA::Transport::Udp);
     QVERIFY(agentPort > 0);
@@ -463,6 +466,24 @@ void CPJSIPSUATest::incomingCallRunsMediaWithLevels()
     QVERIFY(sippEnded(sipp));
     QVERIFY2(sipp.exitCode() == 0, sipp.readAll().constData());
     QCOMPARE(ua.activeSpeakerGain(), -1.0f);
+}
+
+void CPJSIPSUATest::mandatorySrtpRefusesPlainAudio()
+{
+    if (sippPath().isEmpty())
+        QSKIP("sipp (package sip-tester) is not installed");
+    CPJSIPSUA &ua = CPJSIPSUA::instance();
+    XMLConfig::instance().srtpMode = XMLConfig::SrtpMandatory;
+    QVERIFY2(ua.Init(), qPrintable(ua.initError()));
+
+    QProcess sipp;
+    startSipp(sipp, "uac_call.xml",
+              {QStringLiteral("127.0.0.1:%1").arg(ua.transportPort(CPJSIPSUA::Transport::Udp)), "-p",
+               QString::number(freeSipPort()), "-mp", QString::number(freeSipPort()), "-s", "dispatcher"});
+    QVERIFY(sipp.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(sipp.state() == QProcess::NotRunning, 15000);
+    QVERIFY2(sipp.exitCode() != 0, "an unencrypted call was answered");
+    QCOMPARE(currentCallSlot, -1);
 }
 
 bool CPJSIPSUATest::ensurePulseAudio(QString &why)
