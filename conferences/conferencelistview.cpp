@@ -18,6 +18,8 @@ ConferenceListView::ConferenceListView(QWidget *parent) : QListView(parent), m_m
     setAcceptDrops(true);
     setDropIndicatorShown(true);
     setDragDropMode(QAbstractItemView::DropOnly);
+    // A drop near a row's edge still means that conference, not a new one "between" rows.
+    setDragDropOverwriteMode(true);
     setMouseTracking(true);
     viewport()->setAttribute(Qt::WA_Hover);
     setItemDelegate(new ConferenceListItemDelegate(this));

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDropEvent>
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
@@ -33,6 +34,7 @@ private slots:
     void participantBookkeepingAndAnimation();
     void listKeepsOneSelection();
     void listContextMenuCopiesTheShownName();
+    void dropsLandOnTheRowUnderTheCursor();
     void paintersColourRowsByState();
 
 private:
@@ -265,6 +267,44 @@ void ConferenceViewsTest::listContextMenuCopiesTheShownName()
     QVERIFY(menuShown);
     QCOMPARE(view.contextMenu()->title(), "Главная"_q);
     QCOMPARE(QApplication::clipboard()->text(), "Главная"_q);
+}
+
+namespace {
+// Delivers a whole drag-and-drop gesture at pos, as Qt would during a drag.
+bool dropAt(QWidget *viewport, const QPoint &pos, QMimeData *mime)
+{
+    QDragEnterEvent enter(pos, Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &enter);
+    QDragMoveEvent move(pos, Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &move);
+    QDropEvent drop(pos, Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &drop);
+    return drop.isAccepted();
+}
+} // namespace
+
+void ConferenceViewsTest::dropsLandOnTheRowUnderTheCursor()
+{
+    m_model->conferenceEvent(confEvent("conference-create"_q, "room1"_q));
+    ConferenceListView view;
+    view.setModel(m_model.get());
+    view.resize(300, 300);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QSignalSpy calls(m_model.get(), &LM::callToConference);
+    std::unique_ptr<QMimeData> users(drag("application/x-useruri", {"1004@example.org"_q}));
+
+    // Right at the top edge of the room1 row: still room1.
+    const QRect room1 = view.visualRect(m_model->index(1, 0));
+    QVERIFY(dropAt(view.viewport(), room1.topLeft() + QPoint(20, 1), users.get()));
+    QCOMPARE(calls.count(), 1);
+    QCOMPARE(calls.first(), (QList<QVariant>{"room1"_q, "1004@example.org"_q}));
+
+    // Below the last row: a new planned conference holding the user.
+    QVERIFY(dropAt(view.viewport(), QPoint(20, 250), users.get()));
+    QCOMPARE(calls.count(), 1);
+    QCOMPARE(conferenceIds(*m_model).last(), "конференция-1"_q);
+    QCOMPARE(m_model->getParticipantsModel("конференция-1"_q)->rowCount(), 1);
 }
 
 namespace {
