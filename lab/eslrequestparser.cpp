@@ -2,15 +2,6 @@
 
 #include <QList>
 
-QString EslRequest::header(const QString &name) const
-{
-    for (const auto &h : headers) {
-        if (h.first.compare(name, Qt::CaseInsensitive) == 0)
-            return h.second;
-    }
-    return QString();
-}
-
 void EslRequestParser::feed(const QByteArray &data)
 {
     m_buffer.append(data);

@@ -1,20 +1,8 @@
 #pragma once
 
+#include "lab/eslrequest.h"
+
 #include <QByteArray>
-#include <QPair>
-#include <QString>
-#include <QVector>
-
-// One command a client sent on the event socket: the command line, the header lines that
-// followed it (sendevent, bgapi with Job-UUID) and the body announced by Content-Length.
-struct EslRequest
-{
-    QString command;
-    QVector<QPair<QString, QString>> headers;
-    QByteArray body;
-
-    QString header(const QString &name) const;
-};
 
 // Cuts the client's byte stream into requests: a command is a block of lines ended by an
 // empty line, followed by a body when the block carries Content-Length. Carriage returns

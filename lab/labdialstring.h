@@ -1,15 +1,10 @@
 #pragma once
 
+#include "lab/labdialleg.h"
+
 #include <QMap>
 #include <QString>
 #include <QVector>
-
-// One leg of an originate dial string: its [per-leg] channel variables and its endpoint.
-struct LabDialLeg
-{
-    QMap<QString, QString> vars;
-    QString endpoint; // "user/1005@127.0.0.1", "loopback/1005@127.0.0.1/alarm", "loopback/555/pstn/XML"
-};
 
 // The arguments of "originate": {global variables}, legs separated by commas, each with
 // optional [variables], then the destination ("room1 XML conference" or "&app(args)").

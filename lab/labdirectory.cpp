@@ -32,15 +32,6 @@ QString networkPort(const QString &contact)
 
 } // namespace
 
-QString LabUser::attribute(const QString &name) const
-{
-    for (const auto &a : attributes) {
-        if (a.first == name)
-            return a.second;
-    }
-    return QString();
-}
-
 LabDirectory::LabDirectory(const QString &domain) : m_domain(domain)
 {}
 

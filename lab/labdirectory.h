@@ -1,25 +1,12 @@
 #pragma once
 
 #include "lab/labevent.h"
+#include "lab/labuser.h"
 
 #include <QHash>
-#include <QMap>
-#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <QVector>
-
-// One directory user as read from its XML file.
-struct LabUser
-{
-    QString id;
-    QVector<QPair<QString, QString>> attributes; // of the user element, in file order
-    QMap<QString, QString> params;
-    QMap<QString, QString> variables;
-    QVector<QPair<QString, QString>> operators; // (name, telephone)
-
-    QString attribute(const QString &name) const;
-};
 
 // The server's user directory: one XML file per user in a folder (include / user / params /
 // variables / operators), one domain. Answers list_users, user_data and user_exists the way

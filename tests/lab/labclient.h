@@ -1,29 +1,12 @@
 #pragma once
 
+#include "tests/lab/labframe.h"
+
 #include <QByteArray>
-#include <QJsonObject>
 #include <QList>
 #include <QObject>
-#include <QPair>
 #include <QTcpSocket>
 #include <functional>
-
-// One frame the server sent: header lines, the body announced by Content-Length, and the
-// exact bytes it took on the wire.
-struct LabFrame
-{
-    QList<QPair<QByteArray, QByteArray>> headers;
-    QByteArray body;
-    QByteArray raw;
-
-    bool isValid() const { return !raw.isEmpty(); }
-    QByteArray header(const QByteArray &name) const;
-    bool isEvent() const { return header("Content-Type") == "text/event-json"; }
-    QJsonObject json() const;
-    QString field(const QString &name) const { return json().value(name).toString(); }
-    // Position of "name": in the raw JSON, to check the order the fields were sent in (-1 if absent).
-    int fieldPosition(const QString &name) const;
-};
 
 // A bare event-socket client for the lab's tests: writes raw command text and cuts what
 // comes back into frames, keeping events apart from replies. It does not share code with

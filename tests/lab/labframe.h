@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QPair>
+#include <QString>
+
+// One frame the server sent: header lines, the body announced by Content-Length, and the
+// exact bytes it took on the wire.
+struct LabFrame
+{
+    QList<QPair<QByteArray, QByteArray>> headers;
+    QByteArray body;
+    QByteArray raw;
+
+    bool isValid() const { return !raw.isEmpty(); }
+    QByteArray header(const QByteArray &name) const;
+    bool isEvent() const { return header("Content-Type") == "text/event-json"; }
+    QJsonObject json() const;
+    QString field(const QString &name) const { return json().value(name).toString(); }
+    // Position of "name": in the raw JSON, to check the order the fields were sent in (-1 if absent).
+    int fieldPosition(const QString &name) const;
+};
