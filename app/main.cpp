@@ -1,6 +1,7 @@
 #include "app/logfile.h"
 #include "app/startup.h"
 #include "app/xmlconfig.h"
+#include "sip/cpjsipsua.h"
 
 #include <QApplication>
 
@@ -16,6 +17,7 @@ int main(int argc, char *argv[])
     Startup::parseCommandLine(QApplication::arguments());
     Startup::settleLocaleCodec(qgetenv("LANG"));
     Startup::initLibraries();
+    CPJSIPSUA::startupLibrary();
     Startup::applyPalette();
     app.setStyleSheet(Startup::styleSheet());
 
@@ -23,6 +25,7 @@ int main(int argc, char *argv[])
     XMLConfig::instance().load();
 
     // The login cycle takes over here once it lands; until then start-up ends the run.
+    CPJSIPSUA::shutdownLibrary();
     Startup::finalizeLibraries();
     return 0;
 }
