@@ -101,12 +101,16 @@ void EslSession::readyRead()
 
 void EslSession::processNext()
 {
+    if (m_inHandle)
+        return; // the loop below is already running further up the stack
     EslRequest request;
     while (!m_busy && !m_closing && m_parser.next(request)) {
         if (m_server->silent())
             continue; // fault: requests vanish without a reply
         m_busy = true;
+        m_inHandle = true;
         handle(request);
+        m_inHandle = false;
     }
 }
 

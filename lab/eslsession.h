@@ -49,7 +49,8 @@ private:
     LabServer *m_server;
     EslRequestParser m_parser;
     bool m_authenticated = false;
-    bool m_busy = false;
+    bool m_busy = false;     // a request is being answered
+    bool m_inHandle = false; // inside handle(): replies must not start the next request recursively
     bool m_closing = false;
     bool m_allEvents = false;
     bool m_plain = false;
