@@ -1,6 +1,5 @@
 #include "tests/lab/labclient.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTest>
 
@@ -27,18 +26,14 @@ bool LabClient::connectTo(quint16 port, int timeoutMs)
 
 bool LabClient::login(quint16 port, const QByteArray &password, bool subscribe)
 {
-    if (!connectTo(port))
+    if (!connectTo(port) || nextFrame().header("Content-Type") != "auth/request" ||
+        request("auth " + password + "\n\n").header("Reply-Text") != "+OK accepted")
         return false;
-    if (nextFrame().header("Content-Type") != "auth/request")
-        return false;
-    if (request("auth " + password + "\n\n").header("Reply-Text") != "+OK accepted")
-        return false;
-    if (!subscribe)
-        return true;
-    return request("event json PRESENCE_IN RELOADXML BACKGROUND_JOB MODULE_LOAD CUSTOM sofia::register "
+    return !subscribe ||
+           request("event json PRESENCE_IN RELOADXML BACKGROUND_JOB MODULE_LOAD CUSTOM sofia::register "
                    "sofia::expire sofia::unregister conference::maintenance alert::notify\n\n")
-        .header("Reply-Text")
-        .startsWith("+OK");
+               .header("Reply-Text")
+               .startsWith("+OK");
 }
 
 void LabClient::send(const QByteArray &bytes)
@@ -56,113 +51,58 @@ LabFrame LabClient::request(const QByteArray &command, int timeoutMs)
 void LabClient::readAvailable()
 {
     m_buffer.append(m_socket.readAll());
-    while (parseOne()) {
-    }
-}
-
-bool LabClient::parseOne()
-{
-    const int end = m_buffer.indexOf("\n\n");
-    if (end < 0)
-        return false;
-    LabFrame f;
-    int length = 0;
-    for (const QByteArray &line : m_buffer.left(end).split('\n')) {
-        const int colon = line.indexOf(':');
-        if (colon < 0)
-            continue;
-        const QByteArray name = line.left(colon).trimmed();
-        const QByteArray value = line.mid(colon + 1).trimmed();
-        f.headers.append(qMakePair(name, value));
-        if (name.compare("Content-Length", Qt::CaseInsensitive) == 0)
-            length = value.toInt();
-    }
-    if (m_buffer.size() < end + 2 + length)
-        return false;
-    f.body = m_buffer.mid(end + 2, length);
-    f.raw = m_buffer.left(end + 2 + length);
-    m_buffer.remove(0, end + 2 + length);
-    m_frames.append(f);
-    return true;
-}
-
-LabFrame LabClient::nextFrame(int timeoutMs)
-{
-    if (!waitUntil([this] { return !m_frames.isEmpty(); }, timeoutMs))
-        return LabFrame();
-    return m_frames.takeFirst();
-}
-
-LabFrame LabClient::nextReply(int timeoutMs)
-{
-    QElapsedTimer t;
-    t.start();
-    for (;;) {
-        const int left = timeoutMs - int(t.elapsed());
-        if (left < 0)
-            return LabFrame();
-        LabFrame f = nextFrame(left);
-        if (!f.isValid())
-            return f;
-        if (!f.isEvent())
-            return f;
-        m_events.append(f);
-    }
-}
-
-LabFrame LabClient::waitEvent(const std::function<bool(const LabFrame &)> &match, int timeoutMs)
-{
-    QElapsedTimer t;
-    t.start();
-    for (;;) {
-        for (int i = 0; i < m_events.size(); ++i) {
-            if (match(m_events[i]))
-                return m_events.takeAt(i);
-        }
-        for (int i = 0; i < m_frames.size(); ++i) {
-            if (!m_frames[i].isEvent())
+    for (int end; (end = m_buffer.indexOf("\n\n")) >= 0;) {
+        LabFrame f;
+        int length = 0;
+        for (const QByteArray &line : m_buffer.left(end).split('\n')) {
+            const int colon = line.indexOf(':');
+            if (colon < 0)
                 continue;
-            // Events before the match stay available, in order, for later waits.
-            if (match(m_frames[i])) {
-                for (int j = 0; j < i; ++j) {
-                    if (m_frames[j].isEvent())
-                        m_events.append(m_frames[j]);
-                }
-                LabFrame found = m_frames[i];
-                QList<LabFrame> rest;
-                for (int j = 0; j < m_frames.size(); ++j) {
-                    if (j > i || (j < i && !m_frames[j].isEvent()))
-                        rest.append(m_frames[j]);
-                }
-                m_frames = rest;
-                return found;
-            }
+            f.headers.append(qMakePair(line.left(colon).trimmed(), line.mid(colon + 1).trimmed()));
+            if (f.headers.last().first.compare("Content-Length", Qt::CaseInsensitive) == 0)
+                length = f.headers.last().second.toInt();
         }
-        if (t.elapsed() > timeoutMs)
-            return LabFrame();
-        QTest::qWait(2);
+        if (m_buffer.size() < end + 2 + length)
+            return;
+        f.body = m_buffer.mid(end + 2, length);
+        f.raw = m_buffer.left(end + 2 + length);
+        m_buffer.remove(0, end + 2 + length);
+        m_frames.append(f);
     }
 }
 
-LabFrame LabClient::waitAction(const QString &action, int timeoutMs)
+LabFrame LabClient::take(const Match &match, int timeoutMs)
 {
-    return waitEvent([action](const LabFrame &f) { return f.field(QStringLiteral("Action")) == action; },
-                     timeoutMs);
+    int i = 0;
+    waitUntil(
+        [&] {
+            for (i = 0; i < m_frames.size(); ++i) {
+                if (match(m_frames[i]))
+                    return true;
+            }
+            return false;
+        },
+        timeoutMs);
+    return i < m_frames.size() ? m_frames.takeAt(i) : LabFrame();
+}
+
+LabFrame LabClient::waitEvent(const Match &match, int timeoutMs)
+{
+    return take([&](const LabFrame &f) { return f.isEvent() && match(f); }, timeoutMs);
+}
+
+LabFrame LabClient::waitEvent(const QString &field, const QString &value, int timeoutMs)
+{
+    return waitEvent([&](const LabFrame &f) { return f.field(field) == value; }, timeoutMs);
 }
 
 QList<LabFrame> LabClient::takeEvents()
 {
-    QList<LabFrame> all = m_events;
-    m_events.clear();
-    QList<LabFrame> rest;
-    for (const LabFrame &f : qAsConst(m_frames)) {
-        if (f.isEvent())
-            all.append(f);
-        else
-            rest.append(f);
-    }
+    QList<LabFrame> events, rest;
+    for (const LabFrame &f : qAsConst(m_frames))
+        (f.isEvent() ? events : rest).append(f);
     m_frames = rest;
-    return all;
+    return events;
 }
 
 bool LabClient::waitClosed(int timeoutMs)

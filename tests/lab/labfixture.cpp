@@ -1,33 +1,23 @@
 #include "tests/lab/labfixture.h"
 
+#include <QDataStream>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QtEndian>
 
-namespace {
-
-QString dataDir()
+static QString dataDir()
 {
-    return qEnvironmentVariable("TESMAR_SOURCE_DIR") + QStringLiteral("/tests/lab/data");
+    return qEnvironmentVariable("TESMAR_SOURCE_DIR") + "/tests/lab/data/";
 }
-
-void appendLe(QByteArray &out, quint32 value, int bytes)
-{
-    for (int i = 0; i < bytes; ++i)
-        out.append(char((value >> (8 * i)) & 0xff));
-}
-
-} // namespace
 
 LabFixture::LabFixture(double timeScale, const QStringList &allow)
 {
     QDir root(m_dir.path());
-    root.mkdir(QStringLiteral("directory"));
-    root.mkdir(QStringLiteral("recordings"));
-    const QDir source(dataDir() + QStringLiteral("/directory"));
-    for (const QString &name : source.entryList({QStringLiteral("*.xml")}, QDir::Files))
+    root.mkdir("directory");
+    root.mkdir("recordings");
+    const QDir source(dataDir() + "directory");
+    for (const QString &name : source.entryList({"*.xml"}, QDir::Files))
         QFile::copy(source.filePath(name), QDir(directoryPath()).filePath(name));
 
     LabConfig config;
@@ -43,52 +33,67 @@ LabFixture::LabFixture(double timeScale, const QStringList &allow)
 
 QString LabFixture::run(const QString &line)
 {
-    QString result;
-    bool answered = false;
+    QString result = "(no immediate reply)";
     m_control->execute(line, [&](const QString &status, const QByteArray &data) {
-        result = status + (data.isEmpty() ? QString() : QLatin1Char('\n') + QString::fromUtf8(data));
-        answered = true;
+        result = status + (data.isEmpty() ? QString() : '\n' + QString::fromUtf8(data));
     });
-    return answered ? result : QStringLiteral("(no immediate reply)");
+    return result;
 }
 
-QByteArray LabFixture::reference(const QString &stem)
+// The recorded file named "<number>_..." in one of the data folders; empty if there is none.
+static QByteArray recorded(const QString &folder, const QString &number)
 {
-    QFile f(dataDir() + QStringLiteral("/replies/") + stem + QStringLiteral(".recv"));
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArray("missing reference ") + stem.toUtf8();
-    return f.readAll();
+    const QDir dir(dataDir() + folder);
+    const QStringList names = dir.entryList({number + "_*"}, QDir::Files);
+    QFile f(names.size() == 1 ? dir.filePath(names.first()) : QString());
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-QStringList LabFixture::referenceFields(const QString &stem)
+QByteArray LabFixture::reference(const QString &number)
 {
-    QFile f(dataDir() + QStringLiteral("/events/") + stem + QStringLiteral(".raw"));
-    if (!f.open(QIODevice::ReadOnly))
-        return {QStringLiteral("missing reference ") + stem};
-    const QByteArray raw = f.readAll();
+    const QByteArray data = recorded("replies", number);
+    return data.isEmpty() ? "missing reference " + number.toUtf8() : data;
+}
+
+QStringList LabFixture::referenceFields(const QString &number)
+{
+    const QByteArray raw = recorded("events", number);
+    if (raw.isEmpty())
+        return {"missing reference " + number};
     return QJsonDocument::fromJson(raw.mid(raw.indexOf("\n\n") + 2)).object().keys();
+}
+
+QString LabFixture::problems(const LabFrame &event, const QString &number, const LabFields &expected)
+{
+    QStringList missing;
+    for (const QString &k : referenceFields(number)) {
+        if (!event.json().contains(k))
+            missing << k;
+    }
+    const QString wrong = event.mismatches(expected);
+    return (missing.isEmpty() ? QString() : "missing " + missing.join(',') + "; ") + wrong;
+}
+
+bool LabFixture::writeFile(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
 }
 
 QString LabFixture::writeWav(const QString &name, int milliseconds)
 {
-    const quint32 rate = 8000;
-    const quint32 dataSize = rate * 2 * quint32(milliseconds) / 1000;
-    QByteArray wav = "RIFF";
-    appendLe(wav, 36 + dataSize, 4);
-    wav += "WAVEfmt ";
-    appendLe(wav, 16, 4);
-    appendLe(wav, 1, 2); // PCM
-    appendLe(wav, 1, 2); // mono
-    appendLe(wav, rate, 4);
-    appendLe(wav, rate * 2, 4); // byte rate
-    appendLe(wav, 2, 2);
-    appendLe(wav, 16, 2);
-    wav += "data";
-    appendLe(wav, dataSize, 4);
-    wav.append(QByteArray(int(dataSize), '\0'));
+    const quint32 rate = 8000, dataSize = rate * 2 * quint32(milliseconds) / 1000;
+    QByteArray wav;
+    QDataStream out(&wav, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out.writeRawData("RIFF", 4);
+    out << 36 + dataSize;
+    out.writeRawData("WAVEfmt ", 8);
+    // PCM, mono, byte rate, block size, bits per sample.
+    out << quint32(16) << quint16(1) << quint16(1) << rate << rate * 2 << quint16(2) << quint16(16);
+    out.writeRawData("data", 4);
+    out << dataSize;
     const QString path = QDir(recordingsPath()).filePath(name);
-    QFile f(path);
-    if (f.open(QIODevice::WriteOnly))
-        f.write(wav);
+    writeFile(path, wav + QByteArray(int(dataSize), '\0'));
     return path;
 }

@@ -3,6 +3,7 @@
 #include "lab/labconfig.h"
 #include "lab/labcontrol.h"
 #include "lab/labserver.h"
+#include "tests/lab/labframe.h"
 
 #include <QByteArray>
 #include <QTemporaryDir>
@@ -26,10 +27,14 @@ public:
     // Runs a control command that answers at once; returns the status line, data appended.
     QString run(const QString &line);
 
-    // Bytes the real server sent for a recorded exchange (tests/lab/data/replies/<stem>.recv).
-    static QByteArray reference(const QString &stem);
-    // The JSON field names of a recorded event (tests/lab/data/events/<stem>.raw).
-    static QStringList referenceFields(const QString &stem);
+    // Bytes the real server sent for a recorded exchange (tests/lab/data/replies/<number>_*.recv).
+    static QByteArray reference(const QString &number);
+    // The JSON field names of a recorded event (tests/lab/data/events/<number>_*.raw).
+    static QStringList referenceFields(const QString &number);
+    // What is wrong with an event: fields of the recorded one it lacks, then expected values it
+    // does not have (see LabFrame::mismatches); empty when nothing is.
+    static QString problems(const LabFrame &event, const QString &number, const LabFields &expected = {});
+    static bool writeFile(const QString &path, const QByteArray &data);
     // Writes a PCM WAV of the given length (8 kHz, 16-bit mono) into the recordings folder.
     QString writeWav(const QString &name, int milliseconds);
 

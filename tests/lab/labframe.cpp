@@ -1,6 +1,6 @@
 #include "tests/lab/labframe.h"
 
-#include <QJsonDocument>
+#include <QStringList>
 
 QByteArray LabFrame::header(const QByteArray &name) const
 {
@@ -11,12 +11,12 @@ QByteArray LabFrame::header(const QByteArray &name) const
     return QByteArray();
 }
 
-QJsonObject LabFrame::json() const
+QString LabFrame::mismatches(const LabFields &expected) const
 {
-    return QJsonDocument::fromJson(body).object();
-}
-
-int LabFrame::fieldPosition(const QString &name) const
-{
-    return body.indexOf("\"" + name.toUtf8() + "\":");
+    QStringList out;
+    for (const auto &e : expected) {
+        if (field(e.first) != e.second)
+            out << e.first + QLatin1Char('=') + field(e.first);
+    }
+    return out.join(QLatin1Char(','));
 }

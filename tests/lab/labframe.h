@@ -1,10 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
 #include <QPair>
 #include <QString>
+
+using LabFields = QList<QPair<QString, QString>>;
 
 // One frame the server sent: header lines, the body announced by Content-Length, and the
 // exact bytes it took on the wire.
@@ -17,8 +20,10 @@ struct LabFrame
     bool isValid() const { return !raw.isEmpty(); }
     QByteArray header(const QByteArray &name) const;
     bool isEvent() const { return header("Content-Type") == "text/event-json"; }
-    QJsonObject json() const;
+    QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
     QString field(const QString &name) const { return json().value(name).toString(); }
     // Position of "name": in the raw JSON, to check the order the fields were sent in (-1 if absent).
-    int fieldPosition(const QString &name) const;
+    int fieldPosition(const QString &name) const { return body.indexOf("\"" + name.toUtf8() + "\":"); }
+    // The given fields whose values differ, as "name=actual", comma-separated; empty when all match.
+    QString mismatches(const LabFields &expected) const;
 };
