@@ -22,20 +22,16 @@ private slots:
     void injectedFaultsReachTheClients();
 };
 
-// Brings one public-network member into room1 so that the conference exists.
-static bool openConference(LabFixture &lab, LabClient &c)
-{
-    lab.run("pstn * answer 0");
-    c.request("bgapi originate {originate_timeout=30}[origination_uuid=" + LabEvent::newUuid().toUtf8() +
-              "]loopback/5550001/pstn/XML room1 XML conference\n\n");
-    return c.waitAction("add-member").isValid();
-}
-
 void LabPlaybackFaultsTest::playbackHonoursPauseSeekStopAndEnd()
 {
     LabFixture lab(0.1); // a 10 s file plays for 1 s
     LabClient c;
-    QVERIFY(lab.ok() && c.login(lab.port()) && openConference(lab, c));
+    QVERIFY(lab.ok() && c.login(lab.port()));
+    // One public-network member, so that room1 exists.
+    lab.run("pstn * answer 0");
+    c.request("bgapi originate {originate_timeout=30}[origination_uuid=" + LabEvent::newUuid().toUtf8() +
+              "]loopback/5550001/pstn/XML room1 XML conference\n\n");
+    QVERIFY(c.waitAction("add-member").isValid());
     QCOMPARE(LabPlayer::wavDurationMs(lab.writeWav("call-42.wav", 10000)), 10000);
 
     QCOMPARE(c.api("conference room1 play /usr/local/media/no-such-file.wav").raw,
