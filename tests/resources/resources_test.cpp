@@ -1,174 +1,64 @@
 // Checks the compiled-in resources the program loads by name: every image is
-// present and decodes at the size it is drawn at, in the colour its place on
-// screen needs; the window icons and the call animation are complete; both
-// sounds have exactly the format their players assume and loop without a click.
+// present and decodes at the size it is drawn at, the state dots keep their
+// colours, the window icons and the call animation are complete, and both
+// sounds have the format their players assume.
 
-#include <QColor>
-#include <QDir>
 #include <QDirIterator>
-#include <QFile>
-#include <QImage>
 #include <QImageReader>
 #include <QRegularExpression>
-#include <QSet>
 #include <QtEndian>
 #include <QtTest>
 
-#include <algorithm>
 #include <cmath>
 #include <map>
 
 namespace {
 
-// Dominant colour of an image's opaque pixels.
-enum class Tint { White, Grey, Red, Yellow, Green, Accent, Violet, Mixed };
+// Every image the program loads from ":/Data" (".png" left off), by the size it is drawn at.
+const std::pair<int, const char *> kImages[] = {
+    {16, "RedDot GreenDot VioletDot BlueDot RedDotForUser GreenDotForUser VioletDotForUser "
+         "BlueDotForUser branch-closed branch-open"},
+    {24, "menu_conferences menu_conferences_white menu_audiologs menu_audiologs_white menu_settings "
+         "menu_settings_white menu_logs menu_logs_white menu_mic-10 menu_mic-mute mic-small "
+         "mic-small-active mic-small-disabled DisconnectUser recall TelephoneCallSmall "
+         "units_phonecall_white showUnregistered hideUnregistered adduser FilterZoom CloseFilter "
+         "EditUsersDialog EndSelectedConference StartSelectedConference TelephoneCall RecordPlay "
+         "RecordPause RecordStop ClearTelephoneNumber CloseTelephoneNumber mute24"},
+    {256, "logo"}};
 
-struct Icon
-{
-    const char *name;
-    int size;
-    Tint tint;
-};
-
-// Everything the program loads from ":/Data", in one place.
-const Icon kIcons[] = {
-    // user state, plain and for the dispatcher's own row
-    {"RedDot.png", 16, Tint::Red},
-    {"GreenDot.png", 16, Tint::Green},
-    {"VioletDot.png", 16, Tint::Violet},
-    {"BlueDot.png", 16, Tint::Accent},
-    {"RedDotForUser.png", 16, Tint::Red},
-    {"GreenDotForUser.png", 16, Tint::Green},
-    {"VioletDotForUser.png", 16, Tint::Violet},
-    {"BlueDotForUser.png", 16, Tint::Accent},
-    {"branch-closed.png", 16, Tint::Accent},
-    {"branch-open.png", 16, Tint::Accent},
-    // navigation bar: normal and selected (on the blue bar)
-    {"menu_conferences.png", 24, Tint::Accent},
-    {"menu_conferences_white.png", 24, Tint::White},
-    {"menu_audiologs.png", 24, Tint::Accent},
-    {"menu_audiologs_white.png", 24, Tint::White},
-    {"menu_settings.png", 24, Tint::Accent},
-    {"menu_settings_white.png", 24, Tint::White},
-    {"menu_logs.png", 24, Tint::Accent},
-    {"menu_logs_white.png", 24, Tint::White},
-    {"menu_mic-10.png", 24, Tint::Accent},
-    {"menu_mic-mute.png", 24, Tint::Mixed},
-    // participant and recording rows
-    {"mic-small.png", 24, Tint::Accent},
-    {"mic-small-active.png", 24, Tint::Accent},
-    {"mic-small-disabled.png", 24, Tint::Mixed},
-    {"DisconnectUser.png", 24, Tint::Mixed},
-    {"recall.png", 24, Tint::Mixed},
-    {"TelephoneCallSmall.png", 24, Tint::Accent},
-    {"units_phonecall_white.png", 24, Tint::White},
-    // page and dialog buttons
-    {"showUnregistered.png", 24, Tint::Accent},
-    {"hideUnregistered.png", 24, Tint::Accent},
-    {"adduser.png", 24, Tint::Accent},
-    {"FilterZoom.png", 24, Tint::Accent},
-    {"CloseFilter.png", 24, Tint::Accent},
-    {"EditUsersDialog.png", 24, Tint::Accent},
-    {"EndSelectedConference.png", 24, Tint::Red},
-    {"StartSelectedConference.png", 24, Tint::Accent},
-    {"TelephoneCall.png", 24, Tint::Accent},
-    {"RecordPlay.png", 24, Tint::Accent},
-    {"RecordPause.png", 24, Tint::Accent},
-    {"RecordStop.png", 24, Tint::Accent},
-    {"ClearTelephoneNumber.png", 24, Tint::Accent},
-    {"CloseTelephoneNumber.png", 24, Tint::Mixed},
-    {"mute24.png", 24, Tint::Mixed},
-    {"logo.png", 256, Tint::Accent},
-};
-const std::pair<const char *, Tint> kWindowIcons[] = {{"blue.ico", Tint::Accent},
-                                                      {"gray.ico", Tint::Grey},
-                                                      {"yellow.ico", Tint::Yellow},
-                                                      {"red.ico", Tint::Red}};
-const char kCallAnimation[] = "call-anim.gif";
-const char kAlarm[] = "alarm.wav";
-const char kTestSound[] = "toy-mono.raw";
-// The sound test opens its file by this literal path (no slash after the colon).
-const char kTestSoundPath[] = ":Data/toy-mono.raw";
-const qint64 kTestSoundBytes = 477414;
-
-QString resourcePath(const char *name)
-{
-    return QStringLiteral(":/Data/") + QLatin1String(name);
-}
-
-const char *tintName(Tint t)
-{
-    static const char *const names[] = {"white", "grey",        "red",    "yellow",
-                                        "green", "accent blue", "violet", "mixed"};
-    return names[int(t)];
-}
-
-Tint classify(QColor c)
-{
-    if (c.hsvSaturation() < 60)
-        return c.value() > 225 ? Tint::White : Tint::Grey;
-    const int h = c.hsvHue();
-    if (h < 20 || h >= 335)
-        return Tint::Red;
-    if (h >= 35 && h < 70)
-        return Tint::Yellow;
-    if (h >= 80 && h < 170)
-        return Tint::Green;
-    if (h >= 180 && h < 240)
-        return Tint::Accent;
-    if (h >= 260 && h < 335)
-        return Tint::Violet;
-    return Tint::Mixed;
-}
-
-struct Coverage
-{
-    int opaque = 0;
-    int total = 0;
-    Tint dominant = Tint::Mixed;
-};
-
-Coverage coverage(const QImage &source)
-{
-    const QImage img = source.convertToFormat(QImage::Format_ARGB32);
-    Coverage c;
-    std::map<Tint, int> counts;
-    for (int y = 0; y < img.height(); ++y) {
-        for (int x = 0; x < img.width(); ++x) {
-            const QColor px = img.pixelColor(x, y);
-            ++c.total;
-            if (px.alpha() < 128)
-                continue;
-            ++c.opaque;
-            ++counts[classify(px)];
-        }
-    }
-    int best = 0;
-    for (const auto &entry : counts) {
-        if (entry.second > best) {
-            best = entry.second;
-            c.dominant = entry.first;
-        }
-    }
-    return c;
-}
-
-QByteArray readResource(const QString &path)
+QByteArray readAll(const QString &path)
 {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return f.readAll();
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-quint32 le32(const QByteArray &b, int at)
+quint32 le(const QByteArray &b, int at, int bytes = 2)
 {
-    return qFromLittleEndian<quint32>(reinterpret_cast<const uchar *>(b.constData()) + at);
+    const auto *p = reinterpret_cast<const uchar *>(b.constData()) + at;
+    return bytes == 2 ? qFromLittleEndian<quint16>(p) : qFromLittleEndian<quint32>(p);
 }
 
-quint16 le16(const QByteArray &b, int at)
+// The colour most of an image's opaque pixels have.
+QString dominantColour(const QImage &image)
 {
-    return qFromLittleEndian<quint16>(reinterpret_cast<const uchar *>(b.constData()) + at);
+    std::map<QString, int> counts;
+    const QImage img = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < img.height(); ++y) {
+        for (int x = 0; x < img.width(); ++x) {
+            const QColor c = img.pixelColor(x, y);
+            const int h = c.hsvSaturation() < 60 ? -1 : c.hsvHue();
+            if (c.alpha() >= 128)
+                ++counts[h < 0                ? "grey"
+                         : h < 20 || h >= 335 ? "red"
+                         : h < 70             ? "yellow"
+                         : h < 170            ? "green"
+                         : h < 250            ? "blue"
+                                              : "violet"];
+        }
+    }
+    const auto best = std::max_element(counts.begin(), counts.end(),
+                                       [](const auto &a, const auto &b) { return a.second < b.second; });
+    return best == counts.end() ? QString() : best->first;
 }
 
 } // namespace
@@ -178,247 +68,131 @@ class ResourcesTest : public QObject
     Q_OBJECT
 
 private slots:
-    void treeHoldsExactlyTheNamedFiles();
-    void iconsDecodeAtTheirSizeAndColour();
-    void stateDotsForTheOwnRowDifferFromThePlainOnes();
-    void windowIconsCarryThreeSizesInTheirColour();
-    void callAnimationLoopsOverSeveralFrames();
-    void alarmIsEightBitMonoWaveThatLoopsCleanly();
-    void testSoundIsAudibleUnclippedAndLoopsCleanly();
-    void everyNameTheSourcesUseIsCompiledIn();
+    void imagesDecodeAtTheirSizeWithATransparentBackground()
+    {
+        for (const auto &group : kImages) {
+            for (const QString &name : QString::fromLatin1(group.second).split(QLatin1Char(' '))) {
+                QImageReader reader(QStringLiteral(":/Data/%1.png").arg(name));
+                const QImage img = reader.read();
+                QVERIFY2(!img.isNull(), qPrintable(name + ": " + reader.errorString()));
+                QCOMPARE(img.size(), QSize(group.first, group.first));
+                // Drawn over coloured rows and bars: a background must stay transparent.
+                QVERIFY2(img.hasAlphaChannel(), qPrintable(name));
+            }
+        }
+    }
+
+    void stateDotsKeepTheirColourAndMarkTheOwnRow()
+    {
+        for (const char *state : {"Red", "Green", "Violet", "Blue"}) {
+            const QImage plain(QStringLiteral(":/Data/%1Dot.png").arg(QLatin1String(state)));
+            const QImage own(QStringLiteral(":/Data/%1DotForUser.png").arg(QLatin1String(state)));
+            QCOMPARE(dominantColour(plain), QString::fromLatin1(state).toLower());
+            QCOMPARE(dominantColour(own), QString::fromLatin1(state).toLower());
+            // The own row is told apart only by its icon.
+            QVERIFY2(plain.convertToFormat(QImage::Format_ARGB32) !=
+                         own.convertToFormat(QImage::Format_ARGB32),
+                     state);
+        }
+    }
+
+    void windowIconsCarryThreeSizesInTheirColour()
+    {
+        const bool decodable = QImageReader::supportedImageFormats().contains("ico");
+        const std::pair<const char *, const char *> icons[] = {
+            {"blue", "blue"}, {"gray", "grey"}, {"yellow", "yellow"}, {"red", "red"}};
+        for (const auto &icon : icons) {
+            const QString path = QStringLiteral(":/Data/%1.ico").arg(QLatin1String(icon.first));
+            // Header: reserved 0, type 1 (icon), three entries of 16, 32 and 48 px.
+            const QByteArray ico = readAll(path);
+            QVERIFY2(ico.size() > 6 + 3 * 16, icon.first);
+            QCOMPARE(QList<quint32>({le(ico, 0), le(ico, 2), le(ico, 4)}), QList<quint32>({0, 1, 3}));
+            QCOMPARE((QSet<int>{ico[6], ico[22], ico[38]}), (QSet<int>{16, 32, 48}));
+            // The state is read from the icon's colour.
+            QImageReader reader(path);
+            QVERIFY(!decodable || reader.imageCount() == 3);
+            QVERIFY(!decodable || dominantColour(reader.read()) == QLatin1String(icon.second));
+        }
+        if (!decodable)
+            QSKIP("no ICO image plugin to decode the icons with");
+    }
+
+    void callAnimationLoopsOverChangingFrames()
+    {
+        QImageReader reader(":/Data/call-anim.gif");
+        QCOMPARE(reader.format(), QByteArray("gif"));
+        QVERIFY(reader.supportsAnimation());
+        QCOMPARE(reader.loopCount(), -1); // rings for as long as the call does
+        QList<QImage> frames;
+        for (QImage frame = reader.read(); !frame.isNull() && frames.size() < 100; frame = reader.read()) {
+            QCOMPARE(frame.size(), QSize(24, 24));
+            QVERIFY(reader.nextImageDelay() >= 50 && reader.nextImageDelay() <= 1000);
+            if (frames.isEmpty() || frames.last() != frame.convertToFormat(QImage::Format_ARGB32))
+                frames.append(frame.convertToFormat(QImage::Format_ARGB32));
+        }
+        QVERIFY2(frames.size() > 2, "the frames hardly change");
+    }
+
+    void alarmIsEightBitMonoWaveOfAboutASecond()
+    {
+        const QByteArray wav = readAll(":/Data/alarm.wav");
+        const int fmt = wav.indexOf("fmt "), data = wav.indexOf("data");
+        QVERIFY2(wav.size() > 44 && fmt >= 12 && data > fmt, "a decoder needs \"fmt \" before \"data\"");
+        QCOMPARE(wav.left(4) + wav.mid(8, 4), QByteArray("RIFFWAVE"));
+        QCOMPARE(le(wav, 4, 4), quint32(wav.size() - 8));
+        // PCM, mono, 11025 Hz, 11025 bytes/s, 1-byte blocks, 8 bits.
+        QCOMPARE(QList<quint32>({le(wav, fmt + 8), le(wav, fmt + 10), le(wav, fmt + 12, 4),
+                                 le(wav, fmt + 16, 4), le(wav, fmt + 20), le(wav, fmt + 22)}),
+                 QList<quint32>({1, 1, 11025, 11025, 1, 8}));
+        const QByteArray samples = wav.mid(data + 8, int(le(wav, data + 4, 4)));
+        QCOMPARE(qint64(le(wav, data + 4, 4)), qint64(samples.size())); // the chunk fits the file
+        QVERIFY(samples.size() >= 11025 / 2 && samples.size() <= 2 * 11025);
+        int peak = 0; // 8-bit WAVE is unsigned with silence at 128
+        for (char s : samples)
+            peak = std::max(peak, std::abs(int(uchar(s)) - 128));
+        QVERIFY2(peak >= 64, "alarm too quiet to be noticed");
+    }
+
+    void testSoundIsAudibleAndUnclipped()
+    {
+        const QByteArray raw = readAll(":/Data/toy-mono.raw");
+        QCOMPARE(raw.size(), 477414);
+        double squares = 0;
+        int clipped = 0;
+        for (int i = 0; i + 1 < raw.size(); i += 2) {
+            const qint16 s = qint16(le(raw, i));
+            squares += double(s) * s;
+            clipped += (s == 32767 || s == -32768) ? 1 : 0;
+        }
+        QVERIFY2(std::sqrt(squares / (raw.size() / 2)) > 1000, "test sound too quiet");
+        QCOMPARE(clipped, 0);
+    }
+
+    void everyNameTheSourcesUseIsCompiledIn()
+    {
+        const QString root = qEnvironmentVariable("TESMAR_SOURCE_DIR");
+        if (root.isEmpty())
+            QSKIP("TESMAR_SOURCE_DIR is not set");
+        const QRegularExpression literal(QStringLiteral("\":/?Data/([^\"%]+)\""));
+        QDirIterator it(root, {"*.cpp", "*.h"}, QDir::Files, QDirIterator::Subdirectories);
+        int references = 0;
+        while (it.hasNext()) {
+            const QString file = it.next();
+            const QString relative = QDir(root).relativeFilePath(file);
+            if (relative.startsWith(".git/") || relative.startsWith("build"))
+                continue;
+            // A name with '%' is a template filled in at run time, checked where it is used.
+            auto matches = literal.globalMatch(QString::fromUtf8(readAll(file)));
+            while (matches.hasNext()) {
+                const QString name = matches.next().captured(1);
+                ++references;
+                QVERIFY2(QFile::exists(":/Data/" + name),
+                         qPrintable(QString("%1 loads :/Data/%2, not compiled in").arg(file, name)));
+            }
+        }
+        QVERIFY2(references > 20, qPrintable(QString("only %1 names found in the sources").arg(references)));
+    }
 };
-
-void ResourcesTest::treeHoldsExactlyTheNamedFiles()
-{
-    QSet<QString> expected;
-    for (const Icon &icon : kIcons)
-        expected.insert(QLatin1String(icon.name));
-    for (const auto &ico : kWindowIcons)
-        expected.insert(QLatin1String(ico.first));
-    for (const char *name : {kCallAnimation, kAlarm, kTestSound})
-        expected.insert(QLatin1String(name));
-
-    const QStringList present = QDir(QStringLiteral(":/Data")).entryList(QDir::Files);
-    QVERIFY2(!present.isEmpty(), "no resources under :/Data; is tesmar_resources linked in?");
-    // Exact, case-sensitive names: a file present under another spelling
-    // would still leave the program with a null icon.
-    for (const QString &name : expected)
-        QVERIFY2(present.contains(name), qPrintable(QStringLiteral("missing :/Data/") + name));
-    for (const QString &name : present)
-        QVERIFY2(expected.contains(name), qPrintable(QStringLiteral("unexpected :/Data/") + name));
-}
-
-void ResourcesTest::iconsDecodeAtTheirSizeAndColour()
-{
-    for (const Icon &icon : kIcons) {
-        const QString path = resourcePath(icon.name);
-        QImageReader reader(path);
-        QCOMPARE(reader.format(), QByteArray("png"));
-        const QImage img = reader.read();
-        QVERIFY2(!img.isNull(), qPrintable(path + QStringLiteral(": ") + reader.errorString()));
-        QCOMPARE(img.size(), QSize(icon.size, icon.size));
-        // Drawn over coloured rows and bars, so the background must stay transparent.
-        QVERIFY2(img.hasAlphaChannel(), icon.name);
-
-        const Coverage c = coverage(img);
-        const double share = double(c.opaque) / c.total;
-        QVERIFY2(share > 0.05, qPrintable(QStringLiteral("%1 is almost empty (%2)").arg(path).arg(share)));
-        QVERIFY2(share < 0.99, qPrintable(QStringLiteral("%1 lost its transparency").arg(path)));
-        if (icon.tint != Tint::Mixed) {
-            QVERIFY2(c.dominant == icon.tint, qPrintable(QStringLiteral("%1 is mostly %2, expected %3")
-                                                             .arg(path, QLatin1String(tintName(c.dominant)),
-                                                                  QLatin1String(tintName(icon.tint)))));
-        }
-    }
-}
-
-void ResourcesTest::stateDotsForTheOwnRowDifferFromThePlainOnes()
-{
-    // The own row is told apart only by its icon, so the two variants of one
-    // state must look different while keeping the state's colour.
-    for (const char *state : {"Red", "Green", "Violet", "Blue"}) {
-        const QString plainPath = QStringLiteral(":/Data/%1Dot.png").arg(QLatin1String(state));
-        const QString ownPath = QStringLiteral(":/Data/%1DotForUser.png").arg(QLatin1String(state));
-        const QImage plain(plainPath);
-        const QImage own(ownPath);
-        QVERIFY2(!plain.isNull() && !own.isNull(), state);
-        QVERIFY2(plain.convertToFormat(QImage::Format_ARGB32) != own.convertToFormat(QImage::Format_ARGB32),
-                 state);
-        QCOMPARE(coverage(own).dominant, coverage(plain).dominant);
-    }
-    // And the four states must not share a colour.
-    QSet<int> tints;
-    for (const char *state : {"Red", "Green", "Violet", "Blue"})
-        tints.insert(
-            int(coverage(QImage(QStringLiteral(":/Data/%1Dot.png").arg(QLatin1String(state)))).dominant));
-    QCOMPARE(tints.size(), 4);
-}
-
-void ResourcesTest::windowIconsCarryThreeSizesInTheirColour()
-{
-    const QByteArray formats = QImageReader::supportedImageFormats().join(' ');
-    if (!QImageReader::supportedImageFormats().contains("ico"))
-        QSKIP(qPrintable(QStringLiteral("no ICO image plugin (formats: %1)").arg(QLatin1String(formats))));
-
-    for (const auto &ico : kWindowIcons) {
-        const QString path = resourcePath(ico.first);
-        // Header: reserved 0, type 1 (icon), three directory entries.
-        const QByteArray bytes = readResource(path);
-        QVERIFY2(bytes.size() > 6 + 3 * 16, ico.first);
-        QCOMPARE(le16(bytes, 0), quint16(0));
-        QCOMPARE(le16(bytes, 2), quint16(1));
-        QCOMPARE(le16(bytes, 4), quint16(3));
-
-        QImageReader reader(path);
-        QCOMPARE(reader.format(), QByteArray("ico"));
-        QCOMPARE(reader.imageCount(), 3);
-        QSet<int> sizes;
-        for (int i = 0; i < reader.imageCount(); ++i) {
-            QVERIFY(reader.jumpToImage(i));
-            const QImage img = reader.read();
-            QVERIFY2(!img.isNull(), qPrintable(path + QStringLiteral(": ") + reader.errorString()));
-            QCOMPARE(img.width(), img.height());
-            sizes.insert(img.width());
-            // The state is read from the icon's colour at every size.
-            const Tint dominant = coverage(img).dominant;
-            QVERIFY2(dominant == ico.second, qPrintable(QStringLiteral("%1 at %2 px is mostly %3")
-                                                            .arg(path)
-                                                            .arg(img.width())
-                                                            .arg(QLatin1String(tintName(dominant)))));
-        }
-        QCOMPARE(sizes, (QSet<int>{16, 32, 48}));
-    }
-}
-
-void ResourcesTest::callAnimationLoopsOverSeveralFrames()
-{
-    QImageReader reader(resourcePath(kCallAnimation));
-    QCOMPARE(reader.format(), QByteArray("gif"));
-    QVERIFY(reader.supportsAnimation());
-    // Shown for the whole time a call is ringing, so it must repeat forever.
-    QCOMPARE(reader.loopCount(), -1);
-
-    QList<QImage> frames;
-    for (QImage frame = reader.read(); !frame.isNull(); frame = reader.read()) {
-        QCOMPARE(frame.size(), QSize(24, 24));
-        const int delay = reader.nextImageDelay();
-        QVERIFY2(delay >= 50 && delay <= 1000, qPrintable(QString::number(delay)));
-        frames.append(frame.convertToFormat(QImage::Format_ARGB32));
-        QVERIFY(frames.size() < 100);
-    }
-    QVERIFY2(frames.size() > 1, qPrintable(QString::number(frames.size())));
-    int distinct = 1;
-    for (int i = 1; i < frames.size(); ++i)
-        distinct += frames.at(i) != frames.at(i - 1) ? 1 : 0;
-    QVERIFY2(distinct > 2, "the frames hardly change");
-    for (const QImage &frame : frames) {
-        const Coverage c = coverage(frame);
-        QVERIFY(c.opaque > c.total / 20);
-        QVERIFY2(c.opaque < c.total, "frame lost its transparency");
-    }
-}
-
-void ResourcesTest::alarmIsEightBitMonoWaveThatLoopsCleanly()
-{
-    const QByteArray wav = readResource(resourcePath(kAlarm));
-    QVERIFY(wav.size() > 44);
-    QCOMPARE(wav.left(4), QByteArray("RIFF"));
-    QCOMPARE(le32(wav, 4), quint32(wav.size() - 8));
-    QCOMPARE(wav.mid(8, 4), QByteArray("WAVE"));
-
-    // Walk the chunks; the decoder needs "fmt " before "data".
-    int pos = 12;
-    bool haveFormat = false;
-    QByteArray samples;
-    while (pos + 8 <= wav.size()) {
-        const QByteArray id = wav.mid(pos, 4);
-        const quint32 len = le32(wav, pos + 4);
-        QVERIFY2(pos + 8 + qint64(len) <= wav.size(), id.constData());
-        if (id == "fmt ") {
-            QVERIFY(len >= 16);
-            QCOMPARE(le16(wav, pos + 8), quint16(1));      // PCM
-            QCOMPARE(le16(wav, pos + 10), quint16(1));     // mono
-            QCOMPARE(le32(wav, pos + 12), quint32(11025)); // sample rate
-            QCOMPARE(le32(wav, pos + 16), quint32(11025)); // bytes per second
-            QCOMPARE(le16(wav, pos + 20), quint16(1));     // block align
-            QCOMPARE(le16(wav, pos + 22), quint16(8));     // bits per sample
-            haveFormat = true;
-        } else if (id == "data") {
-            QVERIFY2(haveFormat, "data chunk before fmt chunk");
-            samples = wav.mid(pos + 8, int(len));
-        }
-        pos += 8 + int(len) + int(len & 1);
-    }
-    QVERIFY(haveFormat);
-    const double seconds = samples.size() / 11025.0;
-    QVERIFY2(seconds >= 0.5 && seconds <= 2.0, qPrintable(QString::number(seconds)));
-
-    // 8-bit WAVE is unsigned with silence at 128.
-    int peak = 0;
-    for (char s : samples)
-        peak = std::max(peak, std::abs(int(uchar(s)) - 128));
-    QVERIFY2(peak >= 64, "alarm too quiet to be noticed");
-    // Replayed back to back while a warning is present: both ends sit at silence.
-    QVERIFY(std::abs(int(uchar(samples.front())) - 128) <= 4);
-    QVERIFY(std::abs(int(uchar(samples.back())) - 128) <= 4);
-}
-
-void ResourcesTest::testSoundIsAudibleUnclippedAndLoopsCleanly()
-{
-    QFile f(QString::fromLatin1(kTestSoundPath));
-    QVERIFY2(f.open(QIODevice::ReadOnly), kTestSoundPath);
-    QCOMPARE(f.size(), kTestSoundBytes);
-    const QByteArray raw = f.readAll();
-    QCOMPARE(raw, readResource(resourcePath(kTestSound)));
-
-    const int count = raw.size() / 2;
-    const uchar *p = reinterpret_cast<const uchar *>(raw.constData());
-    double sum = 0;
-    double squares = 0;
-    int clipped = 0;
-    for (int i = 0; i < count; ++i) {
-        const qint16 s = qFromLittleEndian<qint16>(p + 2 * i);
-        sum += s;
-        squares += double(s) * s;
-        clipped += (s == 32767 || s == -32768) ? 1 : 0;
-    }
-    const double rms = std::sqrt(squares / count);
-    QVERIFY2(rms > 1000, qPrintable(QStringLiteral("rms %1").arg(rms)));
-    QCOMPARE(clipped, 0);
-    QVERIFY2(std::abs(sum / count) < 200, "DC offset");
-    // Looped by the sound test: starts and ends at silence, so no click at the seam.
-    QVERIFY(std::abs(qFromLittleEndian<qint16>(p)) < 256);
-    QVERIFY(std::abs(qFromLittleEndian<qint16>(p + raw.size() - 2)) < 256);
-}
-
-void ResourcesTest::everyNameTheSourcesUseIsCompiledIn()
-{
-    const QString root = qEnvironmentVariable("TESMAR_SOURCE_DIR");
-    if (root.isEmpty())
-        QSKIP("TESMAR_SOURCE_DIR is not set");
-    const QRegularExpression literal(QStringLiteral("\":/?Data/([^\"]+)\""));
-    int references = 0;
-    QDirIterator it(root, {QStringLiteral("*.cpp"), QStringLiteral("*.h")}, QDir::Files,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        const QString relative = QDir(root).relativeFilePath(file);
-        if (relative.startsWith(QLatin1String(".git/")) || relative.startsWith(QLatin1String("build")))
-            continue;
-        const QByteArray text = readResource(file);
-        auto matches = literal.globalMatch(QString::fromUtf8(text));
-        while (matches.hasNext()) {
-            const QString name = matches.next().captured(1);
-            if (name.contains(QLatin1Char('%')))
-                continue; // a template filled in at run time, checked where it is used
-            ++references;
-            QVERIFY2(
-                QFile::exists(QStringLiteral(":/Data/") + name),
-                qPrintable(QStringLiteral("%1 loads :/Data/%2, which is not compiled in").arg(file, name)));
-        }
-    }
-    qInfo("%d resource references checked", references);
-}
 
 QTEST_GUILESS_MAIN(ResourcesTest)
 #include "resources_test.moc"
