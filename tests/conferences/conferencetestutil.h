@@ -8,17 +8,16 @@
 
 #include <QDataStream>
 #include <QMimeData>
+#include <QSignalSpy>
 #include <QStringList>
 
-#include <initializer_list>
-#include <utility>
+#include <cstring>
 
-// Builders for the server documents and events the conference tests feed in.
+// Builders for the server documents and events the conference tests feed in, and readers of the results.
 namespace conftest {
 
 using PM = ConferenceParticipantsModel;
 using LM = ConferenceListModel;
-using Fields = std::initializer_list<std::pair<const char *, QString>>;
 
 inline QString operator""_q(const char *text, size_t size)
 {
@@ -37,31 +36,24 @@ inline void resetConfigAndDirectory()
     c.primaryConferenceDisplayName = QStringLiteral("Главная");
     c.newConferencePrefix.clear();
     c.telephoneGateway = QStringLiteral("pstn");
-    c.displayDisconnected = 0;
-    c.displayFailedCalls = 0;
+    c.displayDisconnected = c.displayFailedCalls = 0;
     MemberDirectory::Override d;
     d.displayName = [](const QString &uri) -> QString { return QStringLiteral("Имя ") + uri; };
-    d.isPrivileged = [](const QString &uri) {
-        return uri == kDispatcher || uri.startsWith(QLatin1String("1009@"));
-    };
+    d.isPrivileged = [](const QString &uri) { return uri == kDispatcher || uri.startsWith("1009@"); };
     MemberDirectory::setOverrideForTest(d);
 }
 
-// One <member> of "conference xml_list"; flags is the raw <flags> content, "-" for none.
-inline QString member(const QString &id, const QString &number, const QString &flags)
+// One <member> of "conference xml_list". flags: "-" for no <flags> element, otherwise the letters
+// that are true among S (can speak), T (talking) and G (ghost).
+inline QString member(const QString &id, const QString &number, const char *flags)
 {
+    auto b = [flags](char c) { return QString::fromLatin1(std::strchr(flags, c) ? "true" : "false"); };
+    const QString f = QStringLiteral("<flags><can_hear>true</can_hear><can_speak>%1</can_speak><talking>%2"
+                                     "</talking><is_ghost>%3</is_ghost></flags>")
+                          .arg(b('S'), b('T'), b('G'));
     return QStringLiteral("<member type=\"caller\"><id>%1</id>%2<uuid>u-%1</uuid><caller_id_number>%3"
                           "</caller_id_number><join_time>2</join_time></member>")
-        .arg(id, flags == QLatin1String("-") ? QString() : QStringLiteral("<flags>%1</flags>").arg(flags),
-             number);
-}
-
-inline QString flags(bool canSpeak, bool talking, bool ghost = false)
-{
-    auto b = [](bool v) { return v ? QStringLiteral("true") : QStringLiteral("false"); };
-    return QStringLiteral("<can_hear>true</can_hear><can_speak>%1</can_speak><talking>%2</talking>"
-                          "<is_ghost>%3</is_ghost>")
-        .arg(b(canSpeak), b(talking), b(ghost));
+        .arg(id, std::strcmp(flags, "-") ? f : QString(), number);
 }
 
 inline QString conference(const QString &name, const QStringList &members = {})
@@ -78,62 +70,46 @@ inline QString snapshot(const QStringList &conferences)
         .arg(conferences.join(QString()));
 }
 
-inline ESL2::Event event(Fields fields)
+// An event from alternating header names and values.
+inline ESL2::Event event(const QStringList &fields)
 {
     ESL2::Event e;
-    for (const auto &f : fields)
-        e.insert(QString::fromLatin1(f.first), f.second);
+    for (int i = 0; i + 1 < fields.size(); i += 2)
+        e.insert(fields.at(i), fields.at(i + 1));
     return e;
 }
 
-inline ESL2::Event confEvent(const QString &action, const QString &conf, Fields more = {})
+inline ESL2::Event confEvent(const QString &action, const QString &conf, const QStringList &more = {})
 {
-    ESL2::Event e = event(more);
-    e.insert(QStringLiteral("Event-Name"), QStringLiteral("CUSTOM"));
-    e.insert(QStringLiteral("Event-Subclass"), QStringLiteral("conference::maintenance"));
-    e.insert(QStringLiteral("Action"), action);
-    e.insert(QStringLiteral("Conference-Name"), conf);
-    return e;
+    return event(QStringList{"Event-Name", "CUSTOM", "Event-Subclass", "conference::maintenance", "Action",
+                             action, "Conference-Name", conf} +
+                 more);
 }
 
 // A real member joining, as the server reports it.
 inline ESL2::Event addMember(const QString &conf, const QString &id, const QString &presence,
-                             bool speak = true)
+                             const QString &speak = "true")
 {
-    return confEvent(QStringLiteral("add-member"), conf,
-                     {{"Member-ID", id},
-                      {"Member-Type", QStringLiteral("member")},
-                      {"Member-Ghost", QStringLiteral("false")},
-                      {"Channel-Presence-ID", presence},
-                      {"Channel-Call-UUID", QStringLiteral("call-") + id},
-                      {"Speak", speak ? QStringLiteral("true") : QStringLiteral("false")},
-                      {"Talking", QStringLiteral("false")}});
+    return confEvent("add-member", conf,
+                     {"Member-ID", id, "Member-Type", "member", "Member-Ghost", "false",
+                      "Channel-Presence-ID", presence, "Channel-Call-UUID", "call-" + id, "Speak", speak,
+                      "Talking", "false"});
 }
 
 // The placeholder the console injects after originating a call.
 inline ESL2::Event placeholder(const QString &conf, const QString &uri, const QString &callUuid,
                                const QString &jobUuid)
 {
-    return confEvent(QStringLiteral("add-member"), conf,
-                     {{"Member-ID", QStringLiteral("virtual")},
-                      {"Channel-Presence-ID", uri},
-                      {"Channel-Call-UUID", callUuid},
-                      {"Member-Job-UUID", jobUuid},
-                      {"Speak", QStringLiteral("true")}});
-}
-
-inline ESL2::Event delMember(const QString &conf, const QString &id)
-{
-    return confEvent(QStringLiteral("del-member"), conf, {{"Member-ID", id}});
+    return confEvent("add-member", conf,
+                     {"Member-ID", "virtual", "Channel-Presence-ID", uri, "Channel-Call-UUID", callUuid,
+                      "Member-Job-UUID", jobUuid, "Speak", "true"});
 }
 
 inline ESL2::Event jobResult(const QString &jobUuid, const QString &body,
-                             const QString &command = QStringLiteral("originate"))
+                             const QString &command = "originate")
 {
-    return event({{"Event-Name", QStringLiteral("BACKGROUND_JOB")},
-                  {"Job-UUID", jobUuid},
-                  {"Job-Command", command},
-                  {"_body", body}});
+    return event(
+        {"Event-Name", "BACKGROUND_JOB", "Job-UUID", jobUuid, "Job-Command", command, "_body", body});
 }
 
 // A drag payload: the strings in order under the given format.
@@ -148,6 +124,15 @@ inline QMimeData *drag(const char *format, const QStringList &items)
     return mime;
 }
 
+// Every emission of a spied signal: its arguments joined by "/", or only its argument `only`.
+inline QStringList emitted(const QSignalSpy &spy, int only = -1)
+{
+    QStringList out;
+    for (const QVariantList &args : spy)
+        out << (only < 0 ? QVariant(args).toStringList().join('/') : args.value(only).toString());
+    return out;
+}
+
 inline QStringList conferenceIds(const LM &model)
 {
     QStringList ids;
@@ -160,6 +145,11 @@ inline QModelIndex memberByUri(const PM &members, const QString &uri)
 {
     const QModelIndexList hits = members.match(members.index(0, 0), PM::UriRole, uri, 1, Qt::MatchExactly);
     return hits.isEmpty() ? QModelIndex() : hits.first();
+}
+
+inline int state(const QModelIndex &member)
+{
+    return member.data(PM::StateRole).toInt();
 }
 
 } // namespace conftest
