@@ -89,16 +89,16 @@ private slots:
         auto room3 = watch("room3");
         // The ghost is not a member; the others are connected with their flags.
         QCOMPARE(m_model->index(0, 0).data(LM::ParticipantCountRole).toInt(), 2);
-        const QModelIndex muted = memberByUri(*primary, "1009@example.org");
+        const QModelIndex muted = memberByUri(*primary, "1009@pbx");
         QCOMPARE(state(muted), int(PM::Connected));
         QVERIFY(!muted.data(PM::CanSpeakRole).toBool() && muted.data(PM::TalkingRole).toBool());
-        QCOMPARE(muted.data().toString(), "Имя 1009@example.org"_q);
+        QCOMPARE(muted.data().toString(), "Имя 1009@pbx"_q);
         QVERIFY(!m_model->index(0, 0).data(LM::NonPrivilegedRole).toBool());
         QCOMPARE(emitted(entered), QStringList{"0"});
 
         // The PSTN member loses the gateway prefix, is marked and makes the conference non-privileged.
         const QModelIndex pstn = room3->index(0, 0);
-        QCOMPARE(pstn.data(PM::UriRole).toString(), "89001234567@example.org"_q);
+        QCOMPARE(pstn.data(PM::UriRole).toString(), "89001234567@pbx"_q);
         QVERIFY(pstn.data(PM::PstnRole).toBool() && pstn.data(PM::CanSpeakRole).toBool());
         QVERIFY(m_model->index(1, 0).data(LM::NonPrivilegedRole).toBool());
         QVERIFY(m_model->hasNonPrivilegedParticipants("room3") &&
@@ -113,8 +113,7 @@ private slots:
         QVERIFY(room3->index(0, 0).data(PM::TalkingRole).toBool());
         QStringList leftUris = emitted(userLeft);
         leftUris.sort();
-        QCOMPARE(leftUris,
-                 (QStringList{"0/1000@example.org", "0/1009@example.org", "room3/89001234567@example.org"}));
+        QCOMPARE(leftUris, (QStringList{"0/1000@pbx", "0/1009@pbx", "room3/89001234567@pbx"}));
         QCOMPARE(emitted(left), QStringList{"0"});
 
         // A snapshot listing only a new conference: room3 goes without member signals, the
@@ -150,7 +149,7 @@ private slots:
     {
         XMLConfig::instance().displayDisconnected = 2;
         DeferredAutoDelete::setSecondLengthForTest(20);
-        const QString uri = "1003@example.org";
+        const QString uri = "1003@pbx";
         const QString conf = "конференция-1";
 
         // Dropped onto empty space: a planned conference with a planned member.
@@ -200,7 +199,7 @@ private slots:
         auto members = create("room5");
         // Another conference's members must not react to room5's jobs.
         auto primary = watch("0");
-        send(addMember("0", "1", "1009@example.org"));
+        send(addMember("0", "1", "1009@pbx"));
         auto stateAndText = [&](const char *uri) -> QString {
             const QModelIndex m = memberByUri(*members, QString::fromLatin1(uri));
             return QString::number(state(m)) + ' ' + m.data(Qt::ToolTipRole).toString();
@@ -209,20 +208,20 @@ private slots:
 
         // Fails before the placeholder arrives; of several causes the first in order wins.
         job("job-1", "-ERR USER_BUSY NO_ANSWER\n");
-        send(placeholder("room5", "1003@example.org", "call-1", "job-1"));
-        QCOMPARE(stateAndText("1003@example.org"), failed + "Вызываемый пользователь не отвечает");
+        send(placeholder("room5", "1003@pbx", "call-1", "job-1"));
+        QCOMPARE(stateAndText("1003@pbx"), failed + "Вызываемый пользователь не отвечает");
 
         // Fails after the placeholder: the participants model marks the row; +OK changes nothing.
-        send(placeholder("room5", "1004@example.org", "call-2", "job-2"));
+        send(placeholder("room5", "1004@pbx", "call-2", "job-2"));
         job("job-2", "+OK 1234");
-        QCOMPARE(stateAndText("1004@example.org"), QString::number(PM::Calling) + ' ');
+        QCOMPARE(stateAndText("1004@pbx"), QString::number(PM::Calling) + ' ');
         job("job-2", "-ERR CALL_REJECTED\n");
-        QCOMPARE(stateAndText("1004@example.org"), failed + "Вызов отклонен вызываемым пользователем");
+        QCOMPARE(stateAndText("1004@pbx"), failed + "Вызов отклонен вызываемым пользователем");
         QCOMPARE(state(primary->index(0, 0)), int(PM::Connected));
 
         // A placeholder whose originate reply was already an error fails at once, with that text.
-        send(placeholder("room5", "1006@example.org", "call-3", "-ERR INVALID_GATEWAY"));
-        QCOMPARE(stateAndText("1006@example.org"), failed + "-ERR INVALID_GATEWAY");
+        send(placeholder("room5", "1006@pbx", "call-3", "-ERR INVALID_GATEWAY"));
+        QCOMPARE(stateAndText("1006@pbx"), failed + "-ERR INVALID_GATEWAY");
 
         QCOMPARE(PM::callErrorText("-ERR UNALLOCATED_NUMBER"), "Вызываемый пользователь не существует"_q);
         QCOMPARE(PM::callErrorText("-ERR USER_BUSY"), "Пользователь занят"_q);
@@ -230,10 +229,10 @@ private slots:
         // With "DisplayFailedCalls" set, failed rows leave by themselves.
         XMLConfig::instance().displayFailedCalls = 1;
         DeferredAutoDelete::setSecondLengthForTest(10);
-        send(placeholder("room5", "1008@example.org", "call-4", "job-4"));
+        send(placeholder("room5", "1008@pbx", "call-4", "job-4"));
         job("job-4", "-ERR NO_ANSWER");
         QTRY_COMPARE_WITH_TIMEOUT(members->rowCount(), 3, 2000);
-        QVERIFY(!memberByUri(*members, "1008@example.org").isValid());
+        QVERIFY(!memberByUri(*members, "1008@pbx").isValid());
     }
 
     void dispatcherCallErrorAndPendingPurge()
@@ -259,15 +258,15 @@ private slots:
         job("job-g", "-ERR USER_BUSY");
         now += 3600;
         job("job-h", "-ERR USER_BUSY");
-        send(placeholder("room5", "1003@example.org", "call-g", "job-g"));
-        QCOMPARE(state(memberByUri(*members, "1003@example.org")), int(PM::Failed));
+        send(placeholder("room5", "1003@pbx", "call-g", "job-g"));
+        QCOMPARE(state(memberByUri(*members, "1003@pbx")), int(PM::Failed));
         // ...one second more and the next failure purges it; job-f was never stored.
         now += 3601;
         job("job-i", "-ERR USER_BUSY");
-        send({placeholder("room5", "1004@example.org", "call-h", "job-h"),
-              placeholder("room5", "1005@example.org", "call-f", "job-f")});
-        QCOMPARE(state(memberByUri(*members, "1004@example.org")), int(PM::Calling));
-        QCOMPARE(state(memberByUri(*members, "1005@example.org")), int(PM::Calling));
+        send({placeholder("room5", "1004@pbx", "call-h", "job-h"),
+              placeholder("room5", "1005@pbx", "call-f", "job-f")});
+        QCOMPARE(state(memberByUri(*members, "1004@pbx")), int(PM::Calling));
+        QCOMPARE(state(memberByUri(*members, "1005@pbx")), int(PM::Calling));
     }
 
     void dispatcherStaysWhileASecondRowIsConnected()
@@ -302,14 +301,13 @@ private slots:
         auto primary = create("0");
         auto room2 = create("room2");
         QCOMPARE(m_model->rowCount(), 2);
-        send({addMember("0", "5", "1003@example.org"), addMember("room2", "6", "1004@example.org")});
-        QCOMPARE(emitted(userEntered), QStringList{"0/1003@example.org"});
+        send({addMember("0", "5", "1003@pbx"), addMember("room2", "6", "1004@pbx")});
+        QCOMPARE(emitted(userEntered), QStringList{"0/1003@pbx"});
 
         // Ghosts and events for unknown conferences change nothing.
-        ESL2::Event ghost = addMember("0", "7", "1005@example.org");
+        ESL2::Event ghost = addMember("0", "7", "1005@pbx");
         ghost.insert("Member-Ghost", "TRUE");
-        send({ghost, addMember("nowhere", "8", "1005@example.org"),
-              addMember(QString(), "8", "1005@example.org")});
+        send({ghost, addMember("nowhere", "8", "1005@pbx"), addMember(QString(), "8", "1005@pbx")});
         QCOMPARE(primary->rowCount(), 1);
         QCOMPARE(m_model->rowCount(), 2);
 
@@ -342,14 +340,13 @@ private slots:
     void dropsOfUsersAndMembers()
     {
         create("room1");
-        send(addMember("room1", "3", "1003@example.org"));
+        send(addMember("room1", "3", "1003@pbx"));
         QSignalSpy calls(m_model.get(), &LM::callToConference);
         QSignalSpy transfers(m_model.get(), &LM::transferRequest);
         const QModelIndex room1 = m_model->index(1, 0);
-        std::unique_ptr<QMimeData> users(
-            drag("application/x-useruri", {"1004@example.org", "1005@example.org", "1004@example.org"}));
+        std::unique_ptr<QMimeData> users(drag("application/x-useruri", {"1004@pbx", "1005@pbx", "1004@pbx"}));
         QMimeData text;
-        text.setText("1004@example.org");
+        text.setText("1004@pbx");
         QVERIFY(!m_model->canDropMimeData(users.get(), Qt::CopyAction, -1, 1, room1));
         QVERIFY(!m_model->dropMimeData(&text, Qt::CopyAction, -1, -1, room1));
         QVERIFY(m_model->dropMimeData(users.get(), Qt::IgnoreAction, -1, -1, room1));
@@ -357,7 +354,7 @@ private slots:
 
         // Active target: one call per distinct URI, nothing stored locally.
         QVERIFY(m_model->dropMimeData(users.get(), Qt::CopyAction, -1, 0, room1));
-        QCOMPARE(emitted(calls), (QStringList{"room1/1004@example.org", "room1/1005@example.org"}));
+        QCOMPARE(emitted(calls), (QStringList{"room1/1004@pbx", "room1/1005@pbx"}));
         QCOMPARE(m_model->getParticipantsModel("room1")->rowCount(), 1);
 
         // Inactive primary: planned members, one per URI, none twice.
@@ -365,7 +362,7 @@ private slots:
         QVERIFY(m_model->dropMimeData(users.get(), Qt::CopyAction, -1, -1, m_model->index(0, 0)));
         QVERIFY(m_model->dropMimeData(users.get(), Qt::CopyAction, -1, -1, m_model->index(0, 0)));
         QCOMPARE(primary->rowCount(), 2);
-        QCOMPARE(primary->index(1, 0).data().toString(), "Имя 1005@example.org"_q);
+        QCOMPARE(primary->index(1, 0).data().toString(), "Имя 1005@pbx"_q);
 
         // Members back onto their own conference: refused; onto another: one transfer each; on
         // empty space they go to a fresh planned conference.
@@ -433,7 +430,7 @@ private slots:
 
         // With members the old primary stays as an ordinary conference; an existing row
         // becomes the primary in place.
-        send(addMember("100", "1", "1003@example.org"));
+        send(addMember("100", "1", "1003@pbx"));
         config.primaryConferenceId = "room1";
         config.primaryConferenceDisplayName = "Основная";
         m_model->configChanged();

@@ -24,14 +24,14 @@ inline QString operator""_q(const char *text, size_t size)
     return QString::fromUtf8(text, int(size));
 }
 
-inline const QString kDispatcher = QStringLiteral("1000@example.org");
+inline const QString kDispatcher = QStringLiteral("1000@pbx");
 
-// Login 1000@example.org; 1000 and 1009 are privileged; display names differ from URIs.
+// Login 1000@pbx; 1000 and 1009 are privileged; display names differ from URIs.
 inline void resetConfigAndDirectory()
 {
     XMLConfig &c = XMLConfig::instance();
     c.currentLoginUser = QStringLiteral("1000");
-    c.currentServerHost = QStringLiteral("example.org");
+    c.currentServerHost = QStringLiteral("pbx");
     c.primaryConferenceId = QStringLiteral("0");
     c.primaryConferenceDisplayName = QStringLiteral("Главная");
     c.newConferencePrefix.clear();

@@ -112,11 +112,11 @@ private slots:
         auto members = createRoom1();
         QAbstractItemModelTester tester(members.get(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
-        addRow(*members, PM::Connected, "1003@example.org", "5", true);
-        addRow(*members, PM::Connected, "1004@example.org", "6", false);
-        addRow(*members, PM::Calling, "1005@example.org", "virtual");
-        addRow(*members, PM::Failed, "1006@example.org", "virtual");
-        addRow(*members, PM::Planned, "1007@example.org", "virtual");
+        addRow(*members, PM::Connected, "1003@pbx", "5", true);
+        addRow(*members, PM::Connected, "1004@pbx", "6", false);
+        addRow(*members, PM::Calling, "1005@pbx", "virtual");
+        addRow(*members, PM::Failed, "1006@pbx", "virtual");
+        addRow(*members, PM::Planned, "1007@pbx", "virtual");
         ConferenceParticipantsView view;
         QVERIFY(showWith(view, members.get(), QSize(420, 400)));
         QSignalSpy requests(m_esl.get(), &ESL2::sigSendRequest);
@@ -155,7 +155,7 @@ private slots:
 
         // The failed row is re-called; the planned row is dropped without the server.
         click(2, true);
-        QCOMPARE(emitted(recalls), QStringList{"room1/1006@example.org"});
+        QCOMPARE(emitted(recalls), QStringList{"room1/1006@pbx"});
         click(3, false);
         QCOMPARE(members->rowCount(), 3);
         QCOMPARE(requests.count(), 4);
@@ -171,8 +171,8 @@ private slots:
     void participantBookkeepingAndAnimation()
     {
         auto members = createRoom1();
-        addRow(*members, PM::Connected, "1003@example.org", "5");
-        const QModelIndex failed = addRow(*members, PM::Failed, "1004@example.org", "v");
+        addRow(*members, PM::Connected, "1003@pbx", "5");
+        const QModelIndex failed = addRow(*members, PM::Failed, "1004@pbx", "v");
 
         ConferenceParticipantsView view;
         QSignalSpy canRecall(&view, &ConferenceParticipantsView::canRecallToConference);
@@ -191,7 +191,7 @@ private slots:
 
         // A ringing row gets the animation label, which goes once it is answered. The
         // row is born Planned (ended) and then rings, so the Start button blinks on and off.
-        const QModelIndex ringing = addRow(*members, PM::Calling, "1005@example.org", "v");
+        const QModelIndex ringing = addRow(*members, PM::Calling, "1005@pbx", "v");
         auto *label = qobject_cast<QLabel *>(view.indexWidget(ringing));
         QVERIFY(label && label->movie() == view.participantsDelegate()->callMovie());
         members->setData(ringing, PM::Alerting, PM::StateRole);
@@ -278,14 +278,14 @@ private slots:
         ConferenceListView view;
         QVERIFY(showWith(view, m_model.get(), QSize(300, 300)));
         QSignalSpy calls(m_model.get(), &LM::callToConference);
-        std::unique_ptr<QMimeData> users(drag("application/x-useruri", {"1004@example.org"}));
+        std::unique_ptr<QMimeData> users(drag("application/x-useruri", {"1004@pbx"}));
 
         // Right at the top edge of the room1 row: still room1.
         const QRect room1 = view.visualRect(m_model->index(1, 0));
         QVERIFY(dropAt(view.viewport(), room1.topLeft() + QPoint(20, 1), users.get()));
         // Below the last row: a new planned conference holding the user.
         QVERIFY(dropAt(view.viewport(), QPoint(20, 250), users.get()));
-        QCOMPARE(emitted(calls), QStringList{"room1/1004@example.org"});
+        QCOMPARE(emitted(calls), QStringList{"room1/1004@pbx"});
         QCOMPARE(conferenceIds(*m_model).last(), "конференция-1"_q);
         QCOMPARE(m_model->getParticipantsModel("конференция-1")->rowCount(), 1);
     }
@@ -293,11 +293,11 @@ private slots:
     void paintersColourRowsByState()
     {
         auto members = createRoom1();
-        const QModelIndex failed = addRow(*members, PM::Failed, "1003@example.org", "v");
+        const QModelIndex failed = addRow(*members, PM::Failed, "1003@pbx", "v");
         members->setData(failed, "Пользователь занят", Qt::ToolTipRole);
-        const QModelIndex muted = addRow(*members, PM::Connected, "1004@example.org", "5", false);
+        const QModelIndex muted = addRow(*members, PM::Connected, "1004@pbx", "5", false);
         members->setData(muted, true, PM::TalkingRole);
-        const QModelIndex planned = addRow(*members, PM::Planned, "1005@example.org", "v");
+        const QModelIndex planned = addRow(*members, PM::Planned, "1005@pbx", "v");
         const QModelIndex primary = m_model->index(0, 0); // inactive
         const QModelIndex active = m_model->index(1, 0);
 
