@@ -24,6 +24,22 @@ void addUserVariables(LabEvent &e, const LabUser *u, const QString &domain)
         e.add(it.key(), it.value());
 }
 
+// The presence change the registrar reports beside each registration event.
+LabEvent registrationPresence(const QString &uri, const QString &status)
+{
+    LabEvent p = LabEvent::create(QStringLiteral("PRESENCE_IN"), QString(), QStringLiteral("sofia_reg.c"),
+                                  QStringLiteral("sofia_reg_handle_register_token"), 2103);
+    p.add(QStringLiteral("proto"), QStringLiteral("sip"));
+    p.add(QStringLiteral("rpid"), QStringLiteral("unknown"));
+    p.add(QStringLiteral("login"), QStringLiteral("sip:mod_sofia@127.0.0.1:5060"));
+    p.add(QStringLiteral("user-agent"), QStringLiteral("tesmar-lab"));
+    p.add(QStringLiteral("from"), uri);
+    p.add(QStringLiteral("status"), status);
+    p.add(QStringLiteral("presence-source"), QStringLiteral("register"));
+    p.add(QStringLiteral("event_type"), QStringLiteral("presence"));
+    return p;
+}
+
 QString networkPort(const QString &contact)
 {
     const int colon = contact.lastIndexOf(QLatin1Char(':'));
@@ -235,17 +251,7 @@ QVector<LabEvent> LabDirectory::registerEvents(const QString &id, const QString 
     addUserVariables(e, u, m_domain);
     events.append(e);
 
-    LabEvent p = LabEvent::create(QStringLiteral("PRESENCE_IN"), QString(), QStringLiteral("sofia_reg.c"),
-                                  QStringLiteral("sofia_reg_handle_register_token"), 2103);
-    p.add(QStringLiteral("proto"), QStringLiteral("sip"));
-    p.add(QStringLiteral("rpid"), QStringLiteral("unknown"));
-    p.add(QStringLiteral("login"), QStringLiteral("sip:mod_sofia@127.0.0.1:5060"));
-    p.add(QStringLiteral("user-agent"), QStringLiteral("tesmar-lab"));
-    p.add(QStringLiteral("from"), id + QLatin1Char('@') + m_domain);
-    p.add(QStringLiteral("status"), QStringLiteral("Registered"));
-    p.add(QStringLiteral("presence-source"), QStringLiteral("register"));
-    p.add(QStringLiteral("event_type"), QStringLiteral("presence"));
-    events.append(p);
+    events.append(registrationPresence(id + QLatin1Char('@') + m_domain, QStringLiteral("Registered")));
     return events;
 }
 
@@ -256,17 +262,7 @@ QVector<LabEvent> LabDirectory::unregisterEvents(const QString &id, const QStrin
     if (!u)
         return events;
     // The real server reports the presence change first, then the unregistration.
-    LabEvent p = LabEvent::create(QStringLiteral("PRESENCE_IN"), QString(), QStringLiteral("sofia_reg.c"),
-                                  QStringLiteral("sofia_reg_handle_register_token"), 2103);
-    p.add(QStringLiteral("proto"), QStringLiteral("sip"));
-    p.add(QStringLiteral("rpid"), QStringLiteral("unknown"));
-    p.add(QStringLiteral("login"), QStringLiteral("sip:mod_sofia@127.0.0.1:5060"));
-    p.add(QStringLiteral("user-agent"), QStringLiteral("tesmar-lab"));
-    p.add(QStringLiteral("from"), id + QLatin1Char('@') + m_domain);
-    p.add(QStringLiteral("status"), QStringLiteral("Unregistered"));
-    p.add(QStringLiteral("presence-source"), QStringLiteral("register"));
-    p.add(QStringLiteral("event_type"), QStringLiteral("presence"));
-    events.append(p);
+    events.append(registrationPresence(id + QLatin1Char('@') + m_domain, QStringLiteral("Unregistered")));
 
     LabEvent e = LabEvent::create(QStringLiteral("CUSTOM"), QStringLiteral("sofia::unregister"),
                                   QStringLiteral("sofia_reg.c"),
