@@ -8,6 +8,7 @@
 #include <memory>
 
 using namespace conftest;
+using Tester = QAbstractItemModelTester;
 
 class ConferenceListModelTest : public QObject
 {
@@ -20,28 +21,21 @@ class ConferenceListModelTest : public QObject
     // The conference's members, checked by the item model tester from now on.
     std::shared_ptr<PM> watch(const QString &conference)
     {
-        std::shared_ptr<PM> members = m_model->getParticipantsModel(conference);
-        m_watched << members;
-        new QAbstractItemModelTester(members.get(), QAbstractItemModelTester::FailureReportingMode::QtTest,
-                                     m_model.get());
-        return members;
+        m_watched << m_model->getParticipantsModel(conference);
+        new Tester(m_watched.last().get(), Tester::FailureReportingMode::QtTest, m_model.get());
+        return m_watched.last();
     }
-    void send(const ESL2::Event &event) { m_model->conferenceEvent(event); }
     void send(std::initializer_list<ESL2::Event> events)
     {
         for (const ESL2::Event &event : events)
-            send(event);
+            m_model->conferenceEvent(event);
     }
-    // The server creates the conference; its members are watched from then on.
     std::shared_ptr<PM> create(const QString &conference)
     {
-        send(confEvent("conference-create", conference));
+        send({confEvent("conference-create", conference)});
         return watch(conference);
     }
-    void job(const QString &jobUuid, const QString &body)
-    {
-        emit m_esl->backgroundJob(jobResult(jobUuid, body));
-    }
+    void job(const QString &uuid, const QString &body) { emit m_esl->backgroundJob(jobResult(uuid, body)); }
 
 private slots:
     void init()
@@ -51,8 +45,7 @@ private slots:
         DeferredAutoDelete::setSecondLengthForTest(1000);
         m_esl = std::make_unique<ESL2>();
         m_model = std::make_unique<LM>();
-        new QAbstractItemModelTester(m_model.get(), QAbstractItemModelTester::FailureReportingMode::QtTest,
-                                     m_model.get());
+        new Tester(m_model.get(), Tester::FailureReportingMode::QtTest, m_model.get());
     }
 
     void cleanup()
@@ -60,22 +53,15 @@ private slots:
         m_watched.clear();
         m_model.reset();
         m_esl.reset();
-        MemberDirectory::setOverrideForTest({});
     }
 
     void snapshotsFollowTheServer()
     {
         QSignalSpy requests(m_esl.get(), &ESL2::sigSendRequest);
         m_model->eslConnected();
-        QCOMPARE(requests.count(), 1);
         QCOMPARE(requests.first().mid(0, 3),
                  (QVariantList{"api conference xml_list\n\n", QVariant::fromValue<QObject *>(m_model.get()),
                                "conferenceListReceived"}));
-
-        // Before any snapshot: only the inactive primary, shown by its display name.
-        QCOMPARE(conferenceIds(*m_model), QStringList{"0"});
-        QCOMPARE(m_model->index(0, 0).data().toString(), "Главная"_q);
-        QVERIFY(!m_model->index(0, 0).data(LM::ActiveRole).toBool());
 
         QSignalSpy entered(m_model.get(), &LM::dispatcherEnteredConference);
         QSignalSpy left(m_model.get(), &LM::dispatcherLeftConference);
@@ -93,7 +79,6 @@ private slots:
         QCOMPARE(state(muted), int(PM::Connected));
         QVERIFY(!muted.data(PM::CanSpeakRole).toBool() && muted.data(PM::TalkingRole).toBool());
         QCOMPARE(muted.data().toString(), "Имя 1009@pbx"_q);
-        QVERIFY(!m_model->index(0, 0).data(LM::NonPrivilegedRole).toBool());
         QCOMPARE(emitted(entered), QStringList{"0"});
 
         // The PSTN member loses the gateway prefix, is marked and makes the conference non-privileged.
@@ -111,28 +96,21 @@ private slots:
         QCOMPARE(primary->index(0, 0).data(PM::MemberIdRole).toString(), "9"_q);
         QCOMPARE(room3->rowCount(), 1);
         QVERIFY(room3->index(0, 0).data(PM::TalkingRole).toBool());
-        QStringList leftUris = emitted(userLeft);
-        leftUris.sort();
-        QCOMPARE(leftUris, (QStringList{"0/1000@pbx", "0/1009@pbx", "room3/89001234567@pbx"}));
+        QCOMPARE(emitted(userLeft), (QStringList{"0/1000@pbx", "0/1009@pbx", "room3/89001234567@pbx"}));
         QCOMPARE(emitted(left), QStringList{"0"});
 
-        // A snapshot listing only a new conference: room3 goes without member signals, the
-        // unlisted primary stays with its member.
+        // Only a new conference listed: room3 goes without member signals, the unlisted primary stays.
         userLeft.clear();
         m_model->conferenceListReceived(snapshot({conference("night")}));
         QCOMPARE(conferenceIds(*m_model), (QStringList{"0", "night"}));
         QCOMPARE(userLeft.count(), 0);
         QCOMPARE(primary->rowCount(), 1);
-    }
 
-    void brokenSnapshotsKeepOnlyThePrimary()
-    {
-        // A broken document, elements without a name or members, the event-socket client's answer
-        // when it is not connected, an error reply.
+        // Broken ones keep only the primary: a broken document, the event-socket client's answer when
+        // it is not connected, an error reply.
         const std::pair<QString, QStringList> cases[] = {
             {snapshot({conference("room1"), conference("room2")}), {"0", "room1", "room2"}},
             {"<conferences><conference name=", {"0"}},
-            {"<conferences><conference/><conference name=\"bare\"/></conferences>", {"0", "bare"}},
             {QString(), {"0"}},
             {"<result>-ERR no conferences</result>", {"0"}},
         };
@@ -142,7 +120,6 @@ private slots:
             m_model->conferenceListReceived(c.first);
             QCOMPARE(conferenceIds(*m_model), c.second);
         }
-        QVERIFY(m_model->getParticipantsModel(1) == nullptr);
     }
 
     void calledMemberLifecycle()
@@ -159,24 +136,19 @@ private slots:
         auto members = watch(conf);
         const QModelIndex row = members->index(0, 0);
         QCOMPARE(state(row), int(PM::Planned));
-        QCOMPARE(row.data(PM::MemberIdRole).toString() + '/' + row.data(PM::MemberTypeRole).toString(),
-                 "virtual/member");
-        QVERIFY(!m_model->isUserInConference(conf, uri));
 
         // The server creates it; the console's placeholder reuses the planned row, its echo is ignored.
         create(conf);
         send({placeholder(conf, uri, "call-A", "job-A"), placeholder(conf, uri, "call-A", "job-A")});
         QCOMPARE(members->rowCount(), 1);
         QCOMPARE(state(row), int(PM::Calling));
-        QCOMPARE(row.data(PM::JobUuidRole).toString(), "job-A"_q);
         QVERIFY(m_model->isUserInConference(conf, uri));
 
-        send(conftest::event({"Event-Subclass", "alert::notify", "User-Name", uri}));
+        send({conftest::event({"Event-Subclass", "alert::notify", "User-Name", uri})});
         QCOMPARE(state(row), int(PM::Alerting));
-        QCOMPARE(m_model->getMemberId(conf, uri), QString());
 
         // Answered: the real member takes over the ringing row.
-        send(addMember(conf, "12", uri, "false"));
+        send({addMember(conf, "12", uri, "false")});
         QCOMPARE(members->rowCount(), 1);
         QCOMPARE(state(row), int(PM::Connected));
         QVERIFY(!row.data(PM::CanSpeakRole).toBool());
@@ -184,7 +156,7 @@ private slots:
         QVERIFY(m_model->index(1, 0).data(LM::NonPrivilegedRole).toBool());
 
         QSignalSpy userLeft(m_model.get(), &LM::userLeftConference);
-        send(confEvent("del-member", conf, {"Member-ID", "12"}));
+        send({confEvent("del-member", conf, {"Member-ID", "12"})});
         QCOMPARE(state(row), int(PM::Disconnected));
         QCOMPARE(emitted(userLeft), QStringList{conf + '/' + uri});
 
@@ -197,10 +169,7 @@ private slots:
     void originateFailureBeforeAndAfterPlaceholder()
     {
         auto members = create("room5");
-        // Another conference's members must not react to room5's jobs.
-        auto primary = watch("0");
-        send(addMember("0", "1", "1009@pbx"));
-        auto stateAndText = [&](const char *uri) -> QString {
+        auto rowText = [&](const char *uri) -> QString {
             const QModelIndex m = memberByUri(*members, QString::fromLatin1(uri));
             return QString::number(state(m)) + ' ' + m.data(Qt::ToolTipRole).toString();
         };
@@ -208,20 +177,19 @@ private slots:
 
         // Fails before the placeholder arrives; of several causes the first in order wins.
         job("job-1", "-ERR USER_BUSY NO_ANSWER\n");
-        send(placeholder("room5", "1003@pbx", "call-1", "job-1"));
-        QCOMPARE(stateAndText("1003@pbx"), failed + "Вызываемый пользователь не отвечает");
+        send({placeholder("room5", "1003@pbx", "call-1", "job-1")});
+        QCOMPARE(rowText("1003@pbx"), failed + "Вызываемый пользователь не отвечает");
 
         // Fails after the placeholder: the participants model marks the row; +OK changes nothing.
-        send(placeholder("room5", "1004@pbx", "call-2", "job-2"));
+        send({placeholder("room5", "1004@pbx", "call-2", "job-2")});
         job("job-2", "+OK 1234");
-        QCOMPARE(stateAndText("1004@pbx"), QString::number(PM::Calling) + ' ');
+        QCOMPARE(rowText("1004@pbx"), QString::number(PM::Calling) + ' ');
         job("job-2", "-ERR CALL_REJECTED\n");
-        QCOMPARE(stateAndText("1004@pbx"), failed + "Вызов отклонен вызываемым пользователем");
-        QCOMPARE(state(primary->index(0, 0)), int(PM::Connected));
+        QCOMPARE(rowText("1004@pbx"), failed + "Вызов отклонен вызываемым пользователем");
 
         // A placeholder whose originate reply was already an error fails at once, with that text.
-        send(placeholder("room5", "1006@pbx", "call-3", "-ERR INVALID_GATEWAY"));
-        QCOMPARE(stateAndText("1006@pbx"), failed + "-ERR INVALID_GATEWAY");
+        send({placeholder("room5", "1006@pbx", "call-3", "-ERR INVALID_GATEWAY")});
+        QCOMPARE(rowText("1006@pbx"), failed + "-ERR INVALID_GATEWAY");
 
         QCOMPARE(PM::callErrorText("-ERR UNALLOCATED_NUMBER"), "Вызываемый пользователь не существует"_q);
         QCOMPARE(PM::callErrorText("-ERR USER_BUSY"), "Пользователь занят"_q);
@@ -229,70 +197,60 @@ private slots:
         // With "DisplayFailedCalls" set, failed rows leave by themselves.
         XMLConfig::instance().displayFailedCalls = 1;
         DeferredAutoDelete::setSecondLengthForTest(10);
-        send(placeholder("room5", "1008@pbx", "call-4", "job-4"));
+        send({placeholder("room5", "1008@pbx", "call-4", "job-4")});
         job("job-4", "-ERR NO_ANSWER");
         QTRY_COMPARE_WITH_TIMEOUT(members->rowCount(), 3, 2000);
         QVERIFY(!memberByUri(*members, "1008@pbx").isValid());
     }
 
-    void dispatcherCallErrorAndPendingPurge()
+    void dispatcherOwnRowsAndCallErrors()
     {
+        QSignalSpy entered(m_model.get(), &LM::dispatcherEnteredConference);
+        QSignalSpy left(m_model.get(), &LM::dispatcherLeftConference);
+        auto room7 = create("room7");
+
+        // The placeholder of the dispatcher's own call does not count as joining.
+        send({placeholder("room7", kDispatcher, "c1", "j1")});
+        QCOMPARE(entered.count(), 0);
+        send({addMember("room7", "21", kDispatcher), addMember("room7", "22", kDispatcher)});
+        QCOMPARE(entered.count(), 1);
+        QVERIFY(!m_model->index(1, 0).data(LM::NonPrivilegedRole).toBool());
+
+        send({confEvent("del-member", "room7", {"Member-ID", "21"})});
+        QCOMPARE(left.count(), 0);
+        QCOMPARE(m_model->getMemberId("room7", kDispatcher), "22"_q);
+        send({confEvent("del-member", "room7", {"Member-ID", "22"})});
+        QCOMPARE(left.count(), 1);
+        // Disconnected rows stay while "DisplayDisconnected" is 0; joining again is a new transition.
+        send({addMember("room7", "23", kDispatcher)});
+        QCOMPARE(entered.count(), 2);
+        QCOMPARE(room7->rowCount(), 2);
+
         time_t now = 100000;
         m_model->setClockForTest([&now] { return now; });
         auto members = create("room5");
         QSignalSpy callError(m_model.get(), &LM::dispatcherCallError);
 
         // The dispatcher's own call fails after its placeholder, and before the next one.
-        send(placeholder("room5", kDispatcher, "call-d", "job-d"));
-        QCOMPARE(callError.count(), 0);
+        send({placeholder("room5", kDispatcher, "call-d", "job-d")});
         job("job-d", "-ERR USER_NOT_REGISTERED");
         QCOMPARE(emitted(callError), QStringList{"room5/Ошибка вызова: -ERR USER_NOT_REGISTERED"});
         job("job-e", "-ERR NO_ANSWER");
         QCOMPARE(callError.count(), 1);
-        send(placeholder("room5", kDispatcher, "call-e", "job-e"));
+        send({placeholder("room5", kDispatcher, "call-e", "job-e")});
         QCOMPARE(emitted(callError).value(1), "room5/Вызываемый пользователь не отвечает"_q);
 
-        // Failures of other commands are not originate results.
-        emit m_esl->backgroundJob(jobResult("job-f", "-ERR NO_ANSWER", "conference"));
         // A stored failure lives one hour: exactly 3600 s later it still counts...
         job("job-g", "-ERR USER_BUSY");
         now += 3600;
         job("job-h", "-ERR USER_BUSY");
-        send(placeholder("room5", "1003@pbx", "call-g", "job-g"));
+        send({placeholder("room5", "1003@pbx", "call-g", "job-g")});
         QCOMPARE(state(memberByUri(*members, "1003@pbx")), int(PM::Failed));
-        // ...one second more and the next failure purges it; job-f was never stored.
+        // ...one second more and the next failure purges it.
         now += 3601;
         job("job-i", "-ERR USER_BUSY");
-        send({placeholder("room5", "1004@pbx", "call-h", "job-h"),
-              placeholder("room5", "1005@pbx", "call-f", "job-f")});
+        send({placeholder("room5", "1004@pbx", "call-h", "job-h")});
         QCOMPARE(state(memberByUri(*members, "1004@pbx")), int(PM::Calling));
-        QCOMPARE(state(memberByUri(*members, "1005@pbx")), int(PM::Calling));
-    }
-
-    void dispatcherStaysWhileASecondRowIsConnected()
-    {
-        QSignalSpy entered(m_model.get(), &LM::dispatcherEnteredConference);
-        QSignalSpy left(m_model.get(), &LM::dispatcherLeftConference);
-        auto members = create("room7");
-
-        // The placeholder of the dispatcher's own call does not count as joining.
-        send(placeholder("room7", kDispatcher, "c1", "j1"));
-        QCOMPARE(entered.count(), 0);
-        send({addMember("room7", "21", kDispatcher), addMember("room7", "22", kDispatcher)});
-        QCOMPARE(members->rowCount(), 2);
-        QCOMPARE(entered.count(), 1);
-        QVERIFY(!m_model->index(1, 0).data(LM::NonPrivilegedRole).toBool());
-
-        send(confEvent("del-member", "room7", {"Member-ID", "21"}));
-        QCOMPARE(left.count(), 0);
-        QCOMPARE(m_model->getMemberId("room7", kDispatcher), "22"_q);
-        send(confEvent("del-member", "room7", {"Member-ID", "22"}));
-        QCOMPARE(left.count(), 1);
-        // Disconnected rows stay while "DisplayDisconnected" is 0; joining again is a new transition.
-        QCOMPARE(members->rowCount(), 2);
-        send(addMember("room7", "23", kDispatcher));
-        QCOMPARE(entered.count(), 2);
-        QCOMPARE(members->rowCount(), 2);
     }
 
     void memberEventsAndPrimaryOnlyEntrySignal()
@@ -300,7 +258,6 @@ private slots:
         QSignalSpy userEntered(m_model.get(), &LM::userEnteredConference);
         auto primary = create("0");
         auto room2 = create("room2");
-        QCOMPARE(m_model->rowCount(), 2);
         send({addMember("0", "5", "1003@pbx"), addMember("room2", "6", "1004@pbx")});
         QCOMPARE(emitted(userEntered), QStringList{"0/1003@pbx"});
 
@@ -314,7 +271,7 @@ private slots:
         // A PSTN caller found by its number when there is no presence id.
         ESL2::Event pstn = addMember("room2", "9", QString());
         pstn.insert("Caller-Caller-ID-Number", "pstn:84951234567");
-        send(pstn);
+        send({pstn});
         QVERIFY(memberByUri(*room2, "84951234567").data(PM::PstnRole).toBool());
 
         const QModelIndex m = primary->index(0, 0);
@@ -326,7 +283,7 @@ private slots:
         QVERIFY(m.data(PM::CanSpeakRole).toBool() && !m.data(PM::TalkingRole).toBool());
 
         // Destroy keeps the row and its members but clears the flags.
-        send(confEvent("conference-destroy", "room2"));
+        send({confEvent("conference-destroy", "room2")});
         QVERIFY(!m_model->index(1, 0).data(LM::ActiveRole).toBool());
         QVERIFY(!m_model->index(1, 0).data(LM::NonPrivilegedRole).toBool());
         QCOMPARE(room2->rowCount(), 2);
@@ -340,17 +297,11 @@ private slots:
     void dropsOfUsersAndMembers()
     {
         create("room1");
-        send(addMember("room1", "3", "1003@pbx"));
+        send({addMember("room1", "3", "1003@pbx")});
         QSignalSpy calls(m_model.get(), &LM::callToConference);
         QSignalSpy transfers(m_model.get(), &LM::transferRequest);
         const QModelIndex room1 = m_model->index(1, 0);
         std::unique_ptr<QMimeData> users(drag("application/x-useruri", {"1004@pbx", "1005@pbx", "1004@pbx"}));
-        QMimeData text;
-        text.setText("1004@pbx");
-        QVERIFY(!m_model->canDropMimeData(users.get(), Qt::CopyAction, -1, 1, room1));
-        QVERIFY(!m_model->dropMimeData(&text, Qt::CopyAction, -1, -1, room1));
-        QVERIFY(m_model->dropMimeData(users.get(), Qt::IgnoreAction, -1, -1, room1));
-        QCOMPARE(calls.count(), 0);
 
         // Active target: one call per distinct URI, nothing stored locally.
         QVERIFY(m_model->dropMimeData(users.get(), Qt::CopyAction, -1, 0, room1));
@@ -378,11 +329,11 @@ private slots:
         // The next new conference takes the next free number, with the configured prefix.
         XMLConfig::instance().newConferencePrefix = "conf-";
         QCOMPARE(m_model->addNewConference(), 3);
-        QCOMPARE(m_model->addNewConference(), 4);
+        m_model->addNewConference();
         QCOMPARE(conferenceIds(*m_model).mid(2), (QStringList{"конференция-1", "conf-1", "conf-2"}));
     }
 
-    void renamesAndFlags()
+    void renamesAndPrimaryChanges()
     {
         const QModelIndex idx = m_model->index(m_model->addNewConference(), 0);
         QCOMPARE(int(m_model->flags(idx)), 43);
@@ -394,50 +345,31 @@ private slots:
         // Taking the primary's shown name means taking the primary's id, which exists.
         for (const QString &refused : {QString(), "Главная"_q, "0"_q})
             QVERIFY(!m_model->setData(idx, refused, Qt::EditRole));
-        QCOMPARE(header.count(), 0);
         QVERIFY(m_model->setData(idx, "Пожар", Qt::EditRole));
         QCOMPARE(idx.data(LM::ConferenceIdRole).toString(), "Пожар"_q);
         QCOMPARE(members->headerData(0, Qt::Horizontal).toString(), "Пожар"_q);
         QCOMPARE(header.count(), 1);
-        QVERIFY(m_model->getParticipantsModel("Пожар") == members);
 
         // A server conference is not renamable (not editable).
         create("Пожар");
         QCOMPARE(int(m_model->flags(idx)), 41);
 
-        // Setting the count on an empty conference removes it.
-        QVERIFY(m_model->setData(idx, 0, LM::ParticipantCountRole));
-        QCOMPARE(conferenceIds(*m_model), QStringList{"0"});
-    }
-
-    void configChangedMovesThePrimary()
-    {
+        // A new primary id: without members the old primary goes; the new one appears at row 0.
         XMLConfig &config = XMLConfig::instance();
-        QSignalSpy changed(m_model.get(), &QAbstractItemModel::dataChanged);
-        config.primaryConferenceDisplayName = "Дежурная";
-        m_model->configChanged();
-        QCOMPARE(changed.count(), 1);
-        QCOMPARE(m_model->index(0, 0).data().toString(), "Дежурная"_q);
-
-        // Without members the old primary goes; the new one appears at row 0.
-        create("room1");
         config.primaryConferenceId = "100";
-        config.primaryConferenceDisplayName.clear();
         m_model->configChanged();
-        QCOMPARE(conferenceIds(*m_model), (QStringList{"100", "room1"}));
-        QCOMPARE(m_model->index(0, 0).data().toString(), "100"_q);
+        QCOMPARE(conferenceIds(*m_model), (QStringList{"100", "Пожар"}));
 
         // With members the old primary stays as an ordinary conference; an existing row
-        // becomes the primary in place.
-        send(addMember("100", "1", "1003@pbx"));
-        config.primaryConferenceId = "room1";
+        // becomes the primary in place, and the former primary now empties like any other.
+        send({addMember("100", "1", "1003@pbx")});
+        config.primaryConferenceId = "Пожар";
         config.primaryConferenceDisplayName = "Основная";
         m_model->configChanged();
-        QCOMPARE(conferenceIds(*m_model), (QStringList{"100", "room1"}));
+        QCOMPARE(conferenceIds(*m_model), (QStringList{"100", "Пожар"}));
         QCOMPARE(m_model->index(1, 0).data().toString(), "Основная"_q);
-        // The former primary now empties like any other conference.
         m_model->getParticipantsModel("100")->removeRows(0, 1);
-        QCOMPARE(conferenceIds(*m_model), QStringList{"room1"});
+        QCOMPARE(conferenceIds(*m_model), QStringList{"Пожар"});
     }
 };
 

@@ -6,12 +6,7 @@
 #include "conferences/memberdirectory.h"
 #include "esl/esl2.h"
 
-#include <QDataStream>
-#include <QMimeData>
-#include <QSignalSpy>
-#include <QStringList>
-
-#include <cstring>
+#include <QtTest>
 
 // Builders for the server documents and events the conference tests feed in, and readers of the results.
 namespace conftest {
@@ -45,29 +40,26 @@ inline void resetConfigAndDirectory()
 
 // One <member> of "conference xml_list". flags: "-" for no <flags> element, otherwise the letters
 // that are true among S (can speak), T (talking) and G (ghost).
-inline QString member(const QString &id, const QString &number, const char *flags)
+inline QString member(const QString &id, const QString &number, const QString &flags)
 {
-    auto b = [flags](char c) { return QString::fromLatin1(std::strchr(flags, c) ? "true" : "false"); };
-    const QString f = QStringLiteral("<flags><can_hear>true</can_hear><can_speak>%1</can_speak><talking>%2"
-                                     "</talking><is_ghost>%3</is_ghost></flags>")
-                          .arg(b('S'), b('T'), b('G'));
-    return QStringLiteral("<member type=\"caller\"><id>%1</id>%2<uuid>u-%1</uuid><caller_id_number>%3"
-                          "</caller_id_number><join_time>2</join_time></member>")
-        .arg(id, std::strcmp(flags, "-") ? f : QString(), number);
+    auto b = [&flags](char c) {
+        return QString::fromLatin1(flags.contains(QLatin1Char(c)) ? "true" : "false");
+    };
+    const QString f = "<flags><can_hear>true</can_hear><can_speak>" + b('S') + "</can_speak><talking>" +
+                      b('T') + "</talking><is_ghost>" + b('G') + "</is_ghost></flags>";
+    return "<member type=\"caller\"><id>" + id + "</id>" + (flags == "-" ? QString() : f) + "<uuid>u-" + id +
+           "</uuid><caller_id_number>" + number + "</caller_id_number><join_time>2</join_time></member>";
 }
 
 inline QString conference(const QString &name, const QStringList &members = {})
 {
-    return QStringLiteral(
-               "<conference name=\"%1\" running=\"true\"><variables></variables><members>%2</members>"
-               "</conference>")
-        .arg(name, members.join(QString()));
+    return "<conference name=\"" + name + "\" running=\"true\"><members>" + members.join(QString()) +
+           "</members></conference>";
 }
 
 inline QString snapshot(const QStringList &conferences)
 {
-    return QStringLiteral("<?xml version=\"1.0\"?>\n<conferences>%1</conferences>\n")
-        .arg(conferences.join(QString()));
+    return "<?xml version=\"1.0\"?>\n<conferences>" + conferences.join(QString()) + "</conferences>\n";
 }
 
 // An event from alternating header names and values.
@@ -91,9 +83,8 @@ inline ESL2::Event addMember(const QString &conf, const QString &id, const QStri
                              const QString &speak = "true")
 {
     return confEvent("add-member", conf,
-                     {"Member-ID", id, "Member-Type", "member", "Member-Ghost", "false",
-                      "Channel-Presence-ID", presence, "Channel-Call-UUID", "call-" + id, "Speak", speak,
-                      "Talking", "false"});
+                     {"Member-ID", id, "Channel-Presence-ID", presence, "Channel-Call-UUID", "call-" + id,
+                      "Speak", speak});
 }
 
 // The placeholder the console injects after originating a call.
