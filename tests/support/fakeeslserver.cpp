@@ -46,42 +46,22 @@ int FakeEslServer::port() const
 
 void FakeEslServer::addApiReply(const QString &command, const QString &body, MatchMode mode)
 {
-    Rule rule;
-    rule.command = command;
-    rule.mode = mode;
-    rule.api = true;
-    rule.reply = body;
-    m_rules.append(rule);
+    m_rules.append({command, QRegularExpression(), mode, false, true, body});
 }
 
 void FakeEslServer::addApiReply(const QRegularExpression &pattern, const QString &body)
 {
-    Rule rule;
-    rule.pattern = pattern;
-    rule.useRegex = true;
-    rule.api = true;
-    rule.reply = body;
-    m_rules.append(rule);
+    m_rules.append({QString(), pattern, Exact, true, true, body});
 }
 
 void FakeEslServer::addCommandReply(const QString &command, const QString &replyText, MatchMode mode)
 {
-    Rule rule;
-    rule.command = command;
-    rule.mode = mode;
-    rule.api = false;
-    rule.reply = replyText;
-    m_rules.append(rule);
+    m_rules.append({command, QRegularExpression(), mode, false, false, replyText});
 }
 
 void FakeEslServer::addCommandReply(const QRegularExpression &pattern, const QString &replyText)
 {
-    Rule rule;
-    rule.pattern = pattern;
-    rule.useRegex = true;
-    rule.api = false;
-    rule.reply = replyText;
-    m_rules.append(rule);
+    m_rules.append({QString(), pattern, Exact, true, false, replyText});
 }
 
 void FakeEslServer::clearReplies()
