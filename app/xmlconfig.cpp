@@ -188,6 +188,12 @@ void readConnection(QXmlStreamReader &reader, XMLConfig &c)
             readString(reader, c.certFile);
         } else if (name == QLatin1String("keyFile")) {
             readString(reader, c.keyFile);
+        } else if (name == QLatin1String("ESLPort")) {
+            readInt(reader, c.eslPort);
+        } else if (name == QLatin1String("SSHPort")) {
+            readInt(reader, c.sshPort);
+        } else if (name == QLatin1String("DBPort")) {
+            readInt(reader, c.dbPort);
         } else {
             return false;
         }
@@ -414,6 +420,9 @@ bool XMLConfig::save()
         w.writeTextElement(QStringLiteral("certFile"), certFile);
     if (!keyFile.isEmpty())
         w.writeTextElement(QStringLiteral("keyFile"), keyFile);
+    w.writeTextElement(QStringLiteral("ESLPort"), number(eslPort));
+    w.writeTextElement(QStringLiteral("SSHPort"), number(sshPort));
+    w.writeTextElement(QStringLiteral("DBPort"), number(dbPort));
     w.writeEndElement();
 
     w.writeStartElement(QStringLiteral("Conference"));

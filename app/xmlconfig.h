@@ -80,6 +80,11 @@ public:
     QString caFile;
     QString certFile;
     QString keyFile;
+    // Real sites move these off their standard ports; 0 for the database means
+    // the client library's default.
+    int eslPort = 8021;
+    int sshPort = 22;
+    int dbPort = 0;
     // Conference
     QString primaryConferenceDisplayName;
     QString newConferencePrefix = QStringLiteral("конференция-");
