@@ -324,6 +324,16 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(dlg.result(), int(QDialog::Accepted), 5000);
     }
 
+    void silentServerIsReported()
+    {
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        config.eslPort = silent.serverPort();
+        CStartupDlg dlg;
+        login(dlg, "1001@127.0.0.1", "pw1001");
+        QTRY_VERIFY_WITH_TIMEOUT(info(dlg).contains("не отвечает\nСледующая попытка в "), 5000);
+    }
+
     void cancelStopsRetriesAndTheSipAgent()
     {
         config.eslPort = freePort();
