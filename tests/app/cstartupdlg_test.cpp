@@ -145,8 +145,12 @@ private slots:
 
         // TESMAR_SCREENSHOT_DIR=<dir> keeps a picture of the dialog for the documentation.
         const QString shots = qEnvironmentVariable("TESMAR_SCREENSHOT_DIR");
-        if (!shots.isEmpty())
+        if (!shots.isEmpty()) {
+            qApp->setStyleSheet(Startup::styleSheet());
+            dlg.adjustSize();
             QVERIFY(dlg.grab().save(QDir(shots).filePath("login-dialog.png")));
+            qApp->setStyleSheet(QString());
+        }
     }
 
     void loginChainEndsAccepted()
