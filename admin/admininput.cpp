@@ -20,7 +20,8 @@ QString AdminInput::loginError(const QString &login)
 QString AdminInput::ipError(const QString &ip)
 {
     // QHostAddress also takes shorthand forms like "10.1"; the server needs the full form.
-    static const QRegularExpression ipv4(QStringLiteral("^(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})$"));
+    static const QRegularExpression ipv4(
+        QStringLiteral("^(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})$"));
     static const QRegularExpression ipv6(QStringLiteral("^[0-9A-Fa-f:.]+$"));
     const auto m = ipv4.match(ip);
     bool ok = false;

@@ -20,17 +20,17 @@ CUserAddEditDialog::CUserAddEditDialog(bool isNewUser, const UserProfile &profil
     , m_profile(profile)
     , m_prompter(prompter)
     , m_loginExists(std::move(loginExists))
-{
-}
+{}
 
 void CUserAddEditDialog::buildForm()
 {
     const QString name = m_profile.displayName;
-    setWindowTitle(m_isNewUser ? QStringLiteral("Создание нового пользователя")
+    setWindowTitle(m_isNewUser      ? QStringLiteral("Создание нового пользователя")
                    : name.isEmpty() ? QStringLiteral("Редактирование пользователя")
                                     : QStringLiteral("Редактирование пользователя ") + name);
-    setStyleSheet(QStringLiteral("QDialog { background: white; } QLabel#header { color: #298FCC; font-weight: bold; }"
-                                 " QFrame#separator { color: grey; }"));
+    setStyleSheet(
+        QStringLiteral("QDialog { background: white; } QLabel#header { color: #298FCC; font-weight: bold; }"
+                       " QFrame#separator { color: grey; }"));
     auto *layout = new QVBoxLayout(this);
     auto *header = new QLabel(QStringLiteral("Профиль пользователя"), this);
     header->setObjectName(QStringLiteral("header"));

@@ -13,7 +13,8 @@ CUserInfoDialog::CUserInfoDialog(const UserProfile &profile, const QString &cont
     : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Информация о пользователе ") + profile.displayName);
-    setStyleSheet(QStringLiteral("QDialog { background: white; } QLabel#header { color: #298FCC; font-weight: bold; }"));
+    setStyleSheet(QStringLiteral(
+        "QDialog { background: white; } QLabel#header { color: #298FCC; font-weight: bold; }"));
     auto *layout = new QVBoxLayout(this);
     auto *header = new QLabel(QStringLiteral("Профиль пользователя"), this);
     header->setObjectName(QStringLiteral("header"));
@@ -42,7 +43,8 @@ CUserInfoDialog::CUserInfoDialog(const UserProfile &profile, const QString &cont
         title->setObjectName(QStringLiteral("header"));
         layout->addWidget(title);
         auto *opForm = new QFormLayout;
-        opForm->addRow(QStringLiteral("Полное Имя"), new QLabelWithContextMenu(profile.operators.at(i).first, this));
+        opForm->addRow(QStringLiteral("Полное Имя"),
+                       new QLabelWithContextMenu(profile.operators.at(i).first, this));
         opForm->addRow(QStringLiteral("Номер телефона"),
                        new QLabelWithContextMenu(profile.operators.at(i).second, this));
         layout->addLayout(opForm);

@@ -2,8 +2,7 @@
 
 #include <QPalette>
 
-EditorWithTextBackground::EditorWithTextBackground(const QString &hint, QWidget *parent)
-    : QLineEdit(parent)
+EditorWithTextBackground::EditorWithTextBackground(const QString &hint, QWidget *parent) : QLineEdit(parent)
 {
     QPalette p = palette();
     p.setColor(QPalette::PlaceholderText, Qt::gray);

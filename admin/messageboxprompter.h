@@ -9,10 +9,7 @@
 class MessageBoxPrompter final : public AdminPrompter
 {
 public:
-    explicit MessageBoxPrompter(QWidget *parent = nullptr)
-        : m_parent(parent)
-    {
-    }
+    explicit MessageBoxPrompter(QWidget *parent = nullptr) : m_parent(parent) {}
 
     void warning(const QString &text) override;
     bool question(const QString &text, const QString &informativeText, const QString &yesText,

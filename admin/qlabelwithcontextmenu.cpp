@@ -5,8 +5,7 @@
 #include <QContextMenuEvent>
 #include <QMenu>
 
-QLabelWithContextMenu::QLabelWithContextMenu(const QString &text, QWidget *parent)
-    : QLineEdit(text, parent)
+QLabelWithContextMenu::QLabelWithContextMenu(const QString &text, QWidget *parent) : QLineEdit(text, parent)
 {
     setReadOnly(true);
     setFrame(false);
@@ -20,6 +19,7 @@ void QLabelWithContextMenu::CopyToClipboard()
 void QLabelWithContextMenu::contextMenuEvent(QContextMenuEvent *event)
 {
     QMenu menu(this);
-    menu.addAction(QStringLiteral("Скопировать в буфер обмена"), this, &QLabelWithContextMenu::CopyToClipboard);
+    menu.addAction(QStringLiteral("Скопировать в буфер обмена"), this,
+                   &QLabelWithContextMenu::CopyToClipboard);
     menu.exec(event->globalPos());
 }

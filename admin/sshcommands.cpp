@@ -5,12 +5,8 @@
 #include <QTextCodec>
 
 SSHCommands::SSHCommands(SSHSFTPLink *link, const QString &host, const QString &password, int port,
-                         QObject *parent)
-    : QObject(parent)
-    , m_link(link)
-    , m_host(host)
-    , m_password(password)
-    , m_port(port)
+                         const QString &user, QObject *parent)
+    : QObject(parent), m_link(link), m_host(host), m_password(password), m_user(user), m_port(port)
 {
     setObjectName(QStringLiteral("SSHCommands"));
 }
@@ -28,7 +24,7 @@ QString SSHCommands::connectionMessage(const SSHSFTPLink &link)
 
 bool SSHCommands::connectLink(bool acceptNewKey)
 {
-    return m_link->connectTo(m_host.toUtf8(), userName().toUtf8(), m_password.toUtf8(), acceptNewKey, m_port);
+    return m_link->connectTo(m_host.toUtf8(), m_user.toUtf8(), m_password.toUtf8(), acceptNewKey, m_port);
 }
 
 QString SSHCommands::errorText(const QString &prefix) const

@@ -13,11 +13,11 @@ class SSHCommands final : public QObject
     Q_OBJECT
 
 public:
-    // The fixed account on the server that owns the directory files.
-    static QString userName() { return QStringLiteral("freeswitch"); }
+    // The account on the server that owns the directory files.
+    static QString defaultUser() { return QStringLiteral("freeswitch"); }
 
     SSHCommands(SSHSFTPLink *link, const QString &host, const QString &password, int port = 22,
-                QObject *parent = nullptr);
+                const QString &user = defaultUser(), QObject *parent = nullptr);
 
     // The text for a failed connect, chosen from the link's last results.
     static QString connectionMessage(const SSHSFTPLink &link);
@@ -45,5 +45,6 @@ private:
     SSHSFTPLink *m_link;
     QString m_host;
     QString m_password;
+    QString m_user;
     int m_port;
 };

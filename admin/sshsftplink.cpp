@@ -105,8 +105,8 @@ void SSHSFTPLink::fail(const char *what)
     qWarning("%s %s", what, lastError.constData());
 }
 
-bool SSHSFTPLink::connectTo(const QByteArray &newHost, const QByteArray &newUser, const QByteArray &newPassword,
-                            bool acceptNewKey, int newPort)
+bool SSHSFTPLink::connectTo(const QByteArray &newHost, const QByteArray &newUser,
+                            const QByteArray &newPassword, bool acceptNewKey, int newPort)
 {
     if (m_connection)
         return false;
@@ -129,6 +129,7 @@ bool SSHSFTPLink::connectTo(const QByteArray &newHost, const QByteArray &newUser
     const unsigned int portValue = unsigned(port);
     const long timeout = ConnectTimeoutUsec;
     ssh_options_set(session, SSH_OPTIONS_HOST, hostName.constData());
+    ssh_options_set(session, SSH_OPTIONS_USER, user.constData());
     ssh_options_set(session, SSH_OPTIONS_LOG_VERBOSITY, &verbosity);
     ssh_options_set(session, SSH_OPTIONS_PORT, &portValue);
     ssh_options_set(session, SSH_OPTIONS_TIMEOUT_USEC, &timeout);
@@ -143,6 +144,8 @@ bool SSHSFTPLink::connectTo(const QByteArray &newHost, const QByteArray &newUser
     m_connection = session;
     connectResult = ssh_connect(session) == SSH_OK ? 0 : -1;
     if (connectResult != 0) {
+        // No key was checked: an unreachable server must not look like an unknown one.
+        knownState = KnownError;
         fail("Error connecting:");
         m_connection = nullptr;
         ssh_free(session);
@@ -192,8 +195,9 @@ bool SSHSFTPLink::checkKnownHost(bool acceptNewKey)
     case SSH_KNOWN_HOSTS_OTHER:
         knownState = OtherKeyType;
         qWarning("The host key for this server was not found but an other type of key exists.");
-        qWarning("An attacker might change the default server key toconfuse your client into thinking the key "
-                 "does not exist");
+        qWarning(
+            "An attacker might change the default server key toconfuse your client into thinking the key "
+            "does not exist");
         return false;
     case SSH_KNOWN_HOSTS_NOT_FOUND:
         knownState = KnownHostsMissing;
@@ -392,7 +396,8 @@ bool SSHSFTPLink::posixRename(const QByteArray &from, const QByteArray &to)
     }
     QByteArray status;
     int type = 0;
-    if (ssh_channel_open_session(channel) == SSH_OK && ssh_channel_request_subsystem(channel, "sftp") == SSH_OK) {
+    if (ssh_channel_open_session(channel) == SSH_OK &&
+        ssh_channel_request_subsystem(channel, "sftp") == SSH_OK) {
         QByteArray init;
         putU32(init, 3);
         QByteArray request;
@@ -400,7 +405,8 @@ bool SSHSFTPLink::posixRename(const QByteArray &from, const QByteArray &to)
         putString(request, "posix-rename@openssh.com");
         putString(request, from);
         putString(request, to);
-        if (writeAll(channel, packet(SSH_FXP_INIT, init)) && (readPacket(channel, &type), type == SSH_FXP_VERSION) &&
+        if (writeAll(channel, packet(SSH_FXP_INIT, init)) &&
+            (readPacket(channel, &type), type == SSH_FXP_VERSION) &&
             writeAll(channel, packet(SSH_FXP_EXTENDED, request)))
             status = readPacket(channel, &type);
     }

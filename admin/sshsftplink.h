@@ -24,7 +24,14 @@ public:
         KnownHostsMissing = 4,
     };
     // Result of the last password authentication.
-    enum AuthResult { AuthError = -1, AuthSuccess = 0, AuthDenied = 1, AuthPartial = 2, AuthInfo = 3, AuthAgain = 4 };
+    enum AuthResult {
+        AuthError = -1,
+        AuthSuccess = 0,
+        AuthDenied = 1,
+        AuthPartial = 2,
+        AuthInfo = 3,
+        AuthAgain = 4
+    };
 
     SSHSFTPLink();
     virtual ~SSHSFTPLink();

@@ -22,8 +22,7 @@ UserAdmin::UserAdmin(ESL2 *esl, UserListModel *users, XMLConfig &config, const S
     , m_link(link)
     , m_prompter(prompter)
     , m_dialogParent(dialogParent)
-{
-}
+{}
 
 UserAdmin::~UserAdmin()
 {
@@ -193,12 +192,14 @@ void UserAdmin::SSHKeyChanged(QString qsUserToLoad, QString qsFileContent, bool 
         FileLoadSaveError(QStringLiteral("Отсуствует соединение с сервером ") + host);
         return;
     }
-    const QString text = known == SSHSFTPLink::ServerUnknown || known == SSHSFTPLink::KnownHostsMissing
-                             ? QStringLiteral("Сервер ") + host + QStringLiteral(" отсутствует в списке известных хостов")
-                             : QStringLiteral("Ключ сервера изменился");
-    const QString info = m_link->fingerprint.isEmpty()
-                             ? QString()
-                             : QStringLiteral("Отпечаток:") + QString::fromLatin1(m_link->fingerprint).toUpper();
+    const QString text =
+        known == SSHSFTPLink::ServerUnknown || known == SSHSFTPLink::KnownHostsMissing
+            ? QStringLiteral("Сервер ") + host + QStringLiteral(" отсутствует в списке известных хостов")
+            : QStringLiteral("Ключ сервера изменился");
+    const QString info =
+        m_link->fingerprint.isEmpty()
+            ? QString()
+            : QStringLiteral("Отпечаток:") + QString::fromLatin1(m_link->fingerprint).toUpper();
     if (!m_prompter->question(text, info, QStringLiteral("Подключиться"), QStringLiteral("Отменить"))) {
         if (m_saveInFlight && m_editDialog) {
             m_saveInFlight = false;
@@ -235,14 +236,16 @@ void UserAdmin::setAlarm(const QString &login, const QString &alarmSetting)
     const int slot = alarmSetting.mid(colon + 1).toInt(&numeric);
     if (colon < 0 || !numeric)
         return;
-    const QString error = AdminInput::loginError(login).isEmpty() ? AdminInput::ipError(ip) : AdminInput::loginError(login);
+    const QString error =
+        AdminInput::loginError(login).isEmpty() ? AdminInput::ipError(ip) : AdminInput::loginError(login);
     if (!error.isEmpty()) {
         m_prompter->warning(error);
         return;
     }
     const QString command = alarmInsertCommand(login, ip, slot);
     if (!command.isEmpty())
-        sendCommand(command, QStringLiteral("Ошибка установки громкого боя для пользователя %1: %2").arg(login));
+        sendCommand(command,
+                    QStringLiteral("Ошибка установки громкого боя для пользователя %1: %2").arg(login));
 }
 
 void UserAdmin::deleteAlarm(const QString &login)

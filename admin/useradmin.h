@@ -28,8 +28,8 @@ class UserAdmin final : public QObject
 public:
     // link is only read (host, knownState, fingerprint) for the host-key question, once
     // the worker has reported; prompter shows every modal message and question.
-    UserAdmin(ESL2 *esl, UserListModel *users, XMLConfig &config, const SSHSFTPLink *link, AdminPrompter *prompter,
-              QWidget *dialogParent, QObject *parent = nullptr);
+    UserAdmin(ESL2 *esl, UserListModel *users, XMLConfig &config, const SSHSFTPLink *link,
+              AdminPrompter *prompter, QWidget *dialogParent, QObject *parent = nullptr);
     ~UserAdmin() override;
 
     CUserInfoDialog *infoDialog() const { return m_infoDialog; }

@@ -27,7 +27,8 @@ QString UserFile::write(const UserProfile &profile)
     xml.setAutoFormatting(true);
     xml.setAutoFormattingIndent(4);
     // The writer only declares an encoding when it writes to a device.
-    xml.writeProcessingInstruction(QStringLiteral("xml"), QStringLiteral("version=\"1.0\" encoding=\"UTF-8\""));
+    xml.writeProcessingInstruction(QStringLiteral("xml"),
+                                   QStringLiteral("version=\"1.0\" encoding=\"UTF-8\""));
     xml.writeStartElement(QStringLiteral("include"));
     xml.writeStartElement(QStringLiteral("user"));
     xml.writeAttribute(QStringLiteral("id"), profile.login);
@@ -95,8 +96,9 @@ QString UserFile::read(const QString &text, const QString &expectedLogin, const 
                         .arg(fileName, expectedLogin, id);
                 profile.login = id;
                 sawUser = true;
-                profile.groups =
-                    attrs.value(QLatin1String("groups")).toString().split(QLatin1Char(';'), Qt::SkipEmptyParts);
+                profile.groups = attrs.value(QLatin1String("groups"))
+                                     .toString()
+                                     .split(QLatin1Char(';'), Qt::SkipEmptyParts);
                 const QStringRef role = attrs.value(QLatin1String("role"));
                 profile.userType = role == QLatin1String("dispatcher")   ? UserProfile::Dispatcher
                                    : role == QLatin1String("technician") ? UserProfile::Technician
