@@ -22,13 +22,13 @@ QString UserFile::allowOf(int userType)
 
 QString UserFile::write(const UserProfile &profile)
 {
-    QString text;
-    QXmlStreamWriter xml(&text);
+    // Written as bytes: the writer declares the encoding only when it encodes itself.
+    QByteArray bytes;
+    QXmlStreamWriter xml(&bytes);
+    xml.setCodec("UTF-8");
     xml.setAutoFormatting(true);
     xml.setAutoFormattingIndent(4);
-    // The writer only declares an encoding when it writes to a device.
-    xml.writeProcessingInstruction(QStringLiteral("xml"),
-                                   QStringLiteral("version=\"1.0\" encoding=\"UTF-8\""));
+    xml.writeStartDocument();
     xml.writeStartElement(QStringLiteral("include"));
     xml.writeStartElement(QStringLiteral("user"));
     xml.writeAttribute(QStringLiteral("id"), profile.login);
@@ -64,7 +64,7 @@ QString UserFile::write(const UserProfile &profile)
         xml.writeEndElement();
     }
     xml.writeEndDocument();
-    return text;
+    return QString::fromUtf8(bytes);
 }
 
 QString UserFile::read(const QString &text, const QString &expectedLogin, const QString &fileName,
