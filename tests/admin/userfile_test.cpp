@@ -29,22 +29,23 @@ private slots:
         p.displayName = QStringLiteral("Иванов");
         p.password = QStringLiteral("pw");
         p.operators = {{QStringLiteral("Оп"), QStringLiteral("+7 900")}};
-        const QString expected = QStringLiteral(
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-            "<include>\n"
-            "    <user id=\"1001\" groups=\"A;B;\" role=\"technician\" allow=\"recordings;settings;control\">\n"
-            "        <params>\n"
-            "            <param name=\"password\" value=\"pw\"/>\n"
-            "        </params>\n"
-            "        <variables>\n"
-            "            <variable name=\"user_context\" value=\"default\"/>\n"
-            "            <variable name=\"effective_caller_id_name\" value=\"Иванов\"/>\n"
-            "        </variables>\n"
-            "        <operators>\n"
-            "            <operator name=\"Оп\" telephone=\"+7 900\"/>\n"
-            "        </operators>\n"
-            "    </user>\n"
-            "</include>\n");
+        const QString expected =
+            QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                           "<include>\n"
+                           "    <user id=\"1001\" groups=\"A;B;\" role=\"technician\" "
+                           "allow=\"recordings;settings;control\">\n"
+                           "        <params>\n"
+                           "            <param name=\"password\" value=\"pw\"/>\n"
+                           "        </params>\n"
+                           "        <variables>\n"
+                           "            <variable name=\"user_context\" value=\"default\"/>\n"
+                           "            <variable name=\"effective_caller_id_name\" value=\"Иванов\"/>\n"
+                           "        </variables>\n"
+                           "        <operators>\n"
+                           "            <operator name=\"Оп\" telephone=\"+7 900\"/>\n"
+                           "        </operators>\n"
+                           "    </user>\n"
+                           "</include>\n");
         QCOMPARE(UserFile::write(p), expected);
 
         p.groups.clear();
@@ -88,14 +89,16 @@ private slots:
         // Only the declaration, an empty root, broken XML, an id in other letter case.
         QCOMPARE(readError(QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>")),
                  QStringLiteral("Ошибка парсинга файла /dir/1001.xml: отсутствует стартовый тэг"));
-        QCOMPARE(readError(QString()), QStringLiteral("Ошибка парсинга файла /dir/1001.xml: отсутствует стартовый тэг"));
+        QCOMPARE(readError(QString()),
+                 QStringLiteral("Ошибка парсинга файла /dir/1001.xml: отсутствует стартовый тэг"));
         const QString invalid = QStringLiteral("Неверный XML-файл с информацией о настройках пользователя");
         QCOMPARE(readError(QStringLiteral("<include/>")), invalid);
         QCOMPARE(readError(QStringLiteral("<include><user id=\"1001\"><params></include>")), invalid);
         QCOMPARE(readError(QStringLiteral("<include><params/></include>")), invalid);
-        QCOMPARE(readError(QStringLiteral("<include><user id=\"Abc\"/></include>"), QStringLiteral("abc")),
-                 QStringLiteral("Неожиданный идентификатор пользователя в файле /dir/1001.xml: ожидалось abc, "
-                                "найдено Abc"));
+        QCOMPARE(
+            readError(QStringLiteral("<include><user id=\"Abc\"/></include>"), QStringLiteral("abc")),
+            QStringLiteral("Неожиданный идентификатор пользователя в файле /dir/1001.xml: ожидалось abc, "
+                           "найдено Abc"));
     }
 
     // A file written by hand on the server: other layout, empty group entries, unknown
@@ -105,7 +108,8 @@ private slots:
         UserProfile p;
         const QString text = QStringLiteral(
             "<include><user id=\"1001\" groups=\"a;;b;\" role=\"Dispatcher\" allow=\"x\"><extra/>"
-            "<params><param name=\"vm-password\" value=\"no\"/><param name=\"password\" value=\"s&amp;\"/></params>"
+            "<params><param name=\"vm-password\" value=\"no\"/><param name=\"password\" "
+            "value=\"s&amp;\"/></params>"
             "<operators><operator name=\"n\" telephone=\"t\"/><operator name=\"m\"/></operators>"
             "</user></include>");
         QCOMPARE(UserFile::read(text, QStringLiteral("1001"), QStringLiteral("f"), p), QString());
@@ -124,8 +128,9 @@ private slots:
         QCOMPARE(AdminInput::userFilePath(tmpl, QStringLiteral("Ivan.P-1_2"), &error),
                  QStringLiteral("/etc/freeswitch/directory/default/Ivan.P-1_2.xml"));
         QCOMPARE(error, QString());
-        const QStringList hostile{"../1001", "..", ".hidden", "a/b", "a\\b", "1001 ", "a\"b", "a%2", "a<b",
-                                  "иван", "a\nb", QString(65, QLatin1Char('a')), ""};
+        const QStringList hostile{"../1001", "..",  ".hidden", "a/b",  "a\\b", "1001 ",
+                                  "a\"b",    "a%2", "a<b",     "иван", "a\nb", QString(65, QLatin1Char('a')),
+                                  ""};
         for (const QString &login : hostile) {
             QVERIFY2(AdminInput::userFilePath(tmpl, login, &error).isEmpty(), qPrintable(login));
             QVERIFY2(!error.isEmpty(), qPrintable(login));
@@ -133,11 +138,13 @@ private slots:
         QVERIFY(AdminInput::loginError(QString(64, QLatin1Char('a'))).isEmpty());
         AdminInput::userFilePath(QString(), QStringLiteral("1001"), &error);
         QCOMPARE(error, QStringLiteral("Ошибка: не установлен шаблон имени файла пользователя"));
-        QVERIFY(AdminInput::userFilePath(QStringLiteral("/etc/users.xml"), QStringLiteral("1001"), &error).isEmpty());
+        QVERIFY(AdminInput::userFilePath(QStringLiteral("/etc/users.xml"), QStringLiteral("1001"), &error)
+                    .isEmpty());
 
         for (const char *ip : {"10.0.0.1", "255.255.255.255", "fe80::1", "2001:db8::10"})
             QVERIFY2(AdminInput::ipError(QString::fromUtf8(ip)).isEmpty(), ip);
-        for (const char *ip : {"10.0.1", "256.1.1.1", "1.2.3.4/x", "1.2.3.4 5", "host.name", "::g", "1.2.3.4;x"})
+        for (const char *ip :
+             {"10.0.1", "256.1.1.1", "1.2.3.4/x", "1.2.3.4 5", "host.name", "::g", "1.2.3.4;x"})
             QVERIFY2(!AdminInput::ipError(QString::fromUtf8(ip)).isEmpty(), ip);
     }
 
@@ -148,7 +155,8 @@ private slots:
         QCOMPARE(UserFormCheck::checkLogin(in.login), QString());
         QCOMPARE(in.login, QStringLiteral("1001"));
         QString blank = QStringLiteral("   ");
-        QCOMPARE(UserFormCheck::checkLogin(blank), QStringLiteral("Логин пользователя не должен быть пустым"));
+        QCOMPARE(UserFormCheck::checkLogin(blank),
+                 QStringLiteral("Логин пользователя не должен быть пустым"));
 
         // Replace question: new user over an existing one, or a renamed login; never for
         // the same user saved again.
@@ -162,13 +170,15 @@ private slots:
         QVERIFY(UserFormCheck::needsReplaceQuestion(in, true));
 
         UserProfile p;
-        QCOMPARE(UserFormCheck::checkRest(in, p), QStringLiteral("Отображаемое имя пользователя не должно быть пустым"));
+        QCOMPARE(UserFormCheck::checkRest(in, p),
+                 QStringLiteral("Отображаемое имя пользователя не должно быть пустым"));
         in.displayName = QStringLiteral(" Имя ");
         in.userTypeIndex = -1;
         QCOMPARE(UserFormCheck::checkRest(in, p), QStringLiteral("Выберите тип пользователя"));
         in.userTypeIndex = 2;
         in.alarmIp = QStringLiteral("10");
-        QCOMPARE(UserFormCheck::checkRest(in, p), QStringLiteral("Введите правильную строку настроек громкого боя"));
+        QCOMPARE(UserFormCheck::checkRest(in, p),
+                 QStringLiteral("Введите правильную строку настроек громкого боя"));
         in.alarmIp = QStringLiteral(" 10.1.1.7 ");
         in.alarmSlot = QStringLiteral("5");
         in.password = QStringLiteral(" as typed ");
