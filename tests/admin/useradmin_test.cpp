@@ -200,7 +200,7 @@ private slots:
         QCOMPARE(m_prompter.shown.last(),
                  QStringLiteral("Пользователь с заданным именем уже существует. Заменить?|"));
         QCOMPARE(m_toWorker, QStringList());
-        field<QLineEdit>(edit, "alarmIpEdit")->setText(QStringLiteral("10.0.0.9"));
+        field<QLineEdit>(edit, "alarmIpEdit")->setText(QStringLiteral("fe80::9"));
         save->click();
         QCOMPARE(m_toWorker, QStringList{"save /srv/dir/1001.xml Новый"});
 
@@ -213,7 +213,7 @@ private slots:
         m_prompter.answers = {true};
         save->click();
         m_admin->FileSaved();
-        QTRY_COMPARE(dbCommands(), (QStringList{"api db insert/alarms/1001/10.0.0.9 .1.3.6.1.4.1.47781.1.1.0",
+        QTRY_COMPARE(dbCommands(), (QStringList{"api db insert/alarms/1001/fe80::9 .1.3.6.1.4.1.47781.1.1.0",
                                                 "api reloadxml"}));
         QCOMPARE(m_toWorker.size(), 2);
     }
@@ -258,15 +258,13 @@ private slots:
         m_link.fingerprint = "ab:cd:ef";
         m_prompter.answers = {true, true, true, false};
         m_admin->SSHKeyChanged(QStringLiteral("/srv/dir/1001.xml"), QString(), false);
-        m_admin->SSHKeyChanged(QStringLiteral("/srv/dir/1001.xml"), QStringLiteral("<include/>"), false);
+        m_admin->SSHKeyChanged(QStringLiteral("/srv/dir/1001.xml"), UserFile::write(user1001()), false);
         m_link.knownState = SSHSFTPLink::KeyChanged;
         m_admin->SSHKeyChanged(QStringLiteral("/srv/dir/1002.xml"), QString(), true);
         m_admin->SSHKeyChanged(QStringLiteral("/srv/dir/1003.xml"), QString(), false);
         QCOMPARE(m_toWorker,
                  (QStringList{"rekey", "load /srv/dir/1001.xml", "rekey",
-                              "save /srv/dir/1001.xml Неверный XML-файл с информацией о настройках "
-                              "пользователя",
-                              "rekey", "erase /srv/dir/1002.xml"}));
+                              "save /srv/dir/1001.xml Иван Иванов", "rekey", "erase /srv/dir/1002.xml"}));
         QCOMPARE(m_prompter.shown.first(),
                  QStringLiteral("Сервер 10.0.0.5 отсутствует в списке известных хостов|Отпечаток:AB:CD:EF"));
         QCOMPARE(m_prompter.shown.last(), QStringLiteral("Ключ сервера изменился|Отпечаток:AB:CD:EF"));
@@ -290,14 +288,6 @@ private slots:
                  QStringLiteral("Ошибка: не установлен шаблон имени файла пользователя"));
         QCOMPARE(m_toWorker, QStringList{"load /srv/dir/1001.xml"});
         QVERIFY(!m_admin->infoDialog());
-    }
-
-    void alarmCommands()
-    {
-        QCOMPARE(UserAdmin::alarmInsertCommand("7", "fe80::1", 21),
-                 QStringLiteral("api db insert/alarms/7/fe80::1 .1.3.6.1.4.1.47781.9999.4.21.7.0\n\n"));
-        QCOMPARE(UserAdmin::alarmInsertCommand("7", "", 1), QString());
-        QCOMPARE(UserAdmin::alarmInsertCommand("7", "1.1.1.1", -1), QString());
     }
 };
 

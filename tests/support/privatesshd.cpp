@@ -14,27 +14,13 @@
 
 namespace {
 
-bool run(const QString &program, const QStringList &args, const QByteArray &input = QByteArray(),
-         int *exitCode = nullptr)
+bool run(const QString &program, const QStringList &args, const QByteArray &input = QByteArray())
 {
     QProcess p;
     p.start(program, args);
-    if (!p.waitForStarted(5000))
-        return false;
-    if (!input.isEmpty())
-        p.write(input);
+    p.write(input);
     p.closeWriteChannel();
-    p.waitForFinished(20000);
-    if (exitCode)
-        *exitCode = p.exitCode();
-    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
+    return p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 } // namespace
@@ -58,43 +44,24 @@ QString PrivateSshd::knownHostsFile() const
 
 bool PrivateSshd::prepare(QString *error)
 {
-    if (m_prepared)
-        return true;
-    if (geteuid() != 0) {
-        *error = QStringLiteral("the private sshd needs root (a local test account and /run/sshd)");
-        return false;
-    }
-    if (!QFile::exists(QStringLiteral("/usr/sbin/sshd"))) {
-        *error = QStringLiteral("openssh-server is not installed");
-        return false;
-    }
-    if (!m_dir.isValid()) {
-        *error = QStringLiteral("no temporary directory");
+    if (geteuid() != 0 || !QFile::exists(QStringLiteral("/usr/sbin/sshd")) || !m_dir.isValid()) {
+        *error = QStringLiteral("the private sshd needs root, openssh-server and a temporary directory");
         return false;
     }
     QDir().mkpath(QStringLiteral("/run/sshd"));
     chmod("/run/sshd", 0755);
-    // Another test process may create the account at the same moment; exit code 9 means it exists.
-    if (!getpwnam(user().constData())) {
-        int code = 0;
-        run(QStringLiteral("useradd"),
-            {QStringLiteral("-M"), QStringLiteral("-d"), QStringLiteral("/"), QStringLiteral("-s"),
-             QStringLiteral("/bin/sh"), QString::fromLatin1(user())},
-            QByteArray(), &code);
-    }
+    // Another test process may create the account at the same moment; then it just exists.
+    if (!getpwnam(user().constData()))
+        run(QStringLiteral("useradd"), {"-M", "-d", "/", "-s", "/bin/sh", QString::fromLatin1(user())});
     const passwd *pw = getpwnam(user().constData());
-    if (!pw || !run(QStringLiteral("chpasswd"), {}, user() + ':' + password() + '\n')) {
+    chmod(QFile::encodeName(m_dir.path()).constData(), 0755);
+    QDir(m_dir.path()).mkdir(QStringLiteral("files"));
+    if (!pw || !run(QStringLiteral("chpasswd"), {}, user() + ':' + password() + '\n') ||
+        chown(QFile::encodeName(dataDir()).constData(), pw->pw_uid, pw->pw_gid) != 0) {
         *error = QStringLiteral("cannot set up the test account");
         return false;
     }
-    chmod(QFile::encodeName(m_dir.path()).constData(), 0755);
-    QDir(m_dir.path()).mkdir(QStringLiteral("files"));
-    if (chown(QFile::encodeName(dataDir()).constData(), pw->pw_uid, pw->pw_gid) != 0) {
-        *error = QStringLiteral("cannot hand the data directory to the test account");
-        return false;
-    }
-    m_prepared = generateHostKey(error);
-    return m_prepared;
+    return generateHostKey(error);
 }
 
 bool PrivateSshd::generateHostKey(QString *error)
@@ -102,13 +69,10 @@ bool PrivateSshd::generateHostKey(QString *error)
     const QString key = m_dir.filePath(QStringLiteral("host_key"));
     QFile::remove(key);
     QFile::remove(key + QStringLiteral(".pub"));
-    if (!run(QStringLiteral("ssh-keygen"),
-             {QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("ed25519"), QStringLiteral("-N"),
-              QString(), QStringLiteral("-f"), key})) {
-        *error = QStringLiteral("ssh-keygen failed");
-        return false;
-    }
-    return true;
+    if (run(QStringLiteral("ssh-keygen"), {"-q", "-t", "ed25519", "-N", "", "-f", key}))
+        return true;
+    *error = QStringLiteral("ssh-keygen failed");
+    return false;
 }
 
 bool PrivateSshd::launch(QString *error)
@@ -117,36 +81,23 @@ bool PrivateSshd::launch(QString *error)
     QFile f(config);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    f.write(QStringLiteral("Port %1\n"
-                           "ListenAddress 127.0.0.1\n"
-                           "HostKey %2\n"
-                           "PidFile %3\n"
-                           "Subsystem sftp internal-sftp\n"
-                           "PasswordAuthentication yes\n"
-                           "KbdInteractiveAuthentication no\n"
-                           "PubkeyAuthentication no\n"
-                           "UsePAM no\n"
-                           "StrictModes no\n"
-                           "PermitRootLogin no\n"
-                           "AllowUsers %4\n"
-                           "MaxStartups 50\n"
-                           "LogLevel ERROR\n")
-                .arg(m_port)
-                .arg(m_dir.filePath(QStringLiteral("host_key")), m_dir.filePath(QStringLiteral("sshd.pid")),
-                     QString::fromLatin1(user()))
-                .toUtf8());
+    f.write(
+        QStringLiteral("Port %1\nListenAddress 127.0.0.1\nHostKey %2\nPidFile %3\n"
+                       "Subsystem sftp internal-sftp\nPasswordAuthentication yes\n"
+                       "KbdInteractiveAuthentication no\nPubkeyAuthentication no\nUsePAM no\nStrictModes no\n"
+                       "PermitRootLogin no\nAllowUsers %4\nMaxStartups 50\nLogLevel ERROR\n")
+            .arg(m_port)
+            .arg(m_dir.filePath(QStringLiteral("host_key")), m_dir.filePath(QStringLiteral("sshd.pid")),
+                 QString::fromLatin1(user()))
+            .toUtf8());
     f.close();
     m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.start(QStringLiteral("/usr/sbin/sshd"),
-                    {QStringLiteral("-D"), QStringLiteral("-e"), QStringLiteral("-f"), config});
-    if (!m_process.waitForStarted(5000)) {
-        *error = QStringLiteral("sshd did not start");
-        return false;
-    }
-    // Listening is silent at LogLevel ERROR: wait until the port answers.
+    m_process.start(QStringLiteral("/usr/sbin/sshd"), {"-D", "-e", "-f", config});
+    // Listening is silent at this log level: wait until the port answers.
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < 5000 && m_process.state() == QProcess::Running) {
+    while (m_process.waitForStarted(5000) && m_process.state() == QProcess::Running &&
+           clock.elapsed() < 5000) {
         QTcpSocket probe;
         probe.connectToHost(QHostAddress::LocalHost, quint16(m_port));
         if (probe.waitForConnected(200))
@@ -164,7 +115,10 @@ bool PrivateSshd::start(QString *error)
         return false;
     // The probed port may be taken by someone else before sshd binds it: try a few.
     for (int attempt = 0; attempt < 5; ++attempt) {
-        m_port = freePort();
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        m_port = probe.serverPort();
+        probe.close();
         if (launch(error))
             return true;
     }
@@ -174,9 +128,7 @@ bool PrivateSshd::start(QString *error)
 bool PrivateSshd::restart(bool newHostKey, QString *error)
 {
     stop();
-    if (newHostKey && !generateHostKey(error))
-        return false;
-    return launch(error);
+    return (!newHostKey || generateHostKey(error)) && launch(error);
 }
 
 void PrivateSshd::stop()
@@ -193,26 +145,17 @@ void PrivateSshd::stop()
 
 int PrivateSshd::dropSessions()
 {
+    // Every child of the listener serves one connection; killing it ends the session.
     const qint64 listener = m_process.processId();
-    if (listener <= 0)
-        return 0;
-    // Every process below the listener serves one connection (privileged monitor and
-    // its unprivileged child); killing the monitors ends the sessions at once.
     int killed = 0;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-    for (const QString &entry : entries) {
-        bool numeric = false;
-        const qint64 pid = entry.toLongLong(&numeric);
-        if (!numeric)
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (listener <= 0 || entry.toLongLong() <= 0 || !stat.open(QIODevice::ReadOnly))
             continue;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
+        // "pid (comm) state ppid ...": comm may hold blanks, so read after the last ')'.
         const QByteArray line = stat.readAll();
-        // pid (comm) state ppid ...; comm may hold blanks, so read after the last ')'.
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1 && fields.at(1).toLongLong() == listener) {
-            ::kill(pid_t(pid), SIGKILL);
+        if (line.mid(line.lastIndexOf(')') + 2).split(' ').value(1).toLongLong() == listener) {
+            ::kill(pid_t(entry.toLongLong()), SIGKILL);
             ++killed;
         }
     }

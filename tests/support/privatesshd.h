@@ -44,5 +44,4 @@ private:
     QTemporaryDir m_dir;
     QProcess m_process;
     int m_port = 0;
-    bool m_prepared = false;
 };
