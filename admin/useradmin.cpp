@@ -95,7 +95,7 @@ void UserAdmin::UserInfoDlgFinished(int Result)
         const QString path = filePathFor(m_userName);
         if (path.isEmpty())
             return;
-        qInfo() << "removing file" << path;
+        qInfo().noquote() << "removing file" << path;
         emit EraseFile(path);
     }
 }
@@ -151,6 +151,9 @@ void UserAdmin::UserEditDlgFinished(int Result)
 
 void UserAdmin::FileSaved()
 {
+    // Alarm and reload belong to a save this controller started, and only once.
+    if (!m_saveInFlight)
+        return;
     m_saveInFlight = false;
     if (m_saving.alarmSetting.isEmpty())
         deleteAlarm(m_saving.login);
