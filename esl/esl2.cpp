@@ -10,7 +10,12 @@
 
 namespace {
 
-ESL2 *s_instance = nullptr;
+// Live clients, oldest first; the newest is the process-wide instance.
+QList<ESL2 *> &liveInstances()
+{
+    static QList<ESL2 *> list;
+    return list;
+}
 
 const char kSubscription[] =
     "event json PRESENCE_IN RELOADXML BACKGROUND_JOB MODULE_LOAD CUSTOM sofia::register "
@@ -218,7 +223,7 @@ ESL2::ESL2(QObject *parent)
     connect(&m_reconnectTimer, &QTimer::timeout, this, &ESL2::reconnectTimeout);
     connect(&m_delayedConnectedTimer, &QTimer::timeout, this, &ESL2::connected);
 
-    s_instance = this;
+    liveInstances().append(this);
 }
 
 ESL2::~ESL2()
@@ -231,13 +236,13 @@ ESL2::~ESL2()
     m_socket->disconnect(this);
     delete m_socket;
     m_socket = nullptr;
-    if (s_instance == this)
-        s_instance = nullptr;
+    liveInstances().removeOne(this);
 }
 
 ESL2 *ESL2::instance()
 {
-    return s_instance;
+    const QList<ESL2 *> &list = liveInstances();
+    return list.isEmpty() ? nullptr : list.last();
 }
 
 void ESL2::sendRequest(const QString &request)
