@@ -147,6 +147,12 @@ bool isSingleCommand(const QByteArray &text)
     return true;
 }
 
+// The directory in XML carries every user's password param.
+bool holdsSecrets(const QString &request)
+{
+    return request.startsWith(QLatin1String("api xml_locate "));
+}
+
 QString firstLine(const QString &request)
 {
     const int nl = request.indexOf(QLatin1Char('\n'));
@@ -380,8 +386,13 @@ bool ESL2::consume(const char *data, int size)
 
 void ESL2::processMessage(Message &message)
 {
-    if (QLoggingCategory::defaultCategory()->isDebugEnabled())
-        qDebug().noquote() << QStringLiteral("ESL2: message received:\n") + message.toText();
+    if (QLoggingCategory::defaultCategory()->isDebugEnabled()) {
+        if (message.contentType == Message::Reply && m_pending && holdsSecrets(m_currentRequest))
+            qDebug("ESL2: message received: reply of %d bytes to \"%s\" (not logged: it holds passwords)",
+                   message.body.size(), qPrintable(firstLine(m_currentRequest)));
+        else
+            qDebug().noquote() << QStringLiteral("ESL2: message received:\n") + message.toText();
+    }
 
     switch (message.contentType) {
     case Message::AuthRequest: {
@@ -440,6 +451,7 @@ void ESL2::processReply(const Message &message)
     if (!m_authenticated) {
         if (message.replyText == QLatin1String("+OK accepted")) {
             m_authenticated = true;
+            ++m_sessionNumber;
             emit connected();
             // A connected() handler may have torn the connection down again.
             if (m_authenticated && !m_pending) {
