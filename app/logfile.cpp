@@ -109,17 +109,26 @@ void installMessageHandler()
     s_previousHandler.store(previous == qtDefault ? nullptr : previous);
 }
 
-// "yyyy'.'MM'.'dd hh:mm:ss.zzz " without going through QDateTime's pattern formatting,
-// which costs more than everything else in a debug line.
-QByteArray timestamp()
+// "yyyy'.'MM'.'dd hh:mm:ss.zzz " without going through QDateTime's pattern formatting. Turning
+// the clock into local time makes the C library look at the time zone file on every call, so
+// the text up to the seconds is kept per second (the caller holds the log's lock).
+QByteArray timestamp(qint64 *cachedSecond, QByteArray *cachedText)
 {
-    const QDateTime now = QDateTime::currentDateTime();
-    const QDate d = now.date();
-    const QTime t = now.time();
-    char text[32];
-    const int n = snprintf(text, sizeof text, "%04d.%02d.%02d %02d:%02d:%02d.%03d ", d.year(), d.month(),
-                           d.day(), t.hour(), t.minute(), t.second(), t.msec());
-    return QByteArray(text, n);
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = now / 1000;
+    if (second != *cachedSecond) {
+        const QDateTime local = QDateTime::fromMSecsSinceEpoch(second * 1000);
+        const QDate d = local.date();
+        const QTime t = local.time();
+        char text[32];
+        const int n = snprintf(text, sizeof text, "%04d.%02d.%02d %02d:%02d:%02d.", d.year(), d.month(),
+                               d.day(), t.hour(), t.minute(), t.second());
+        *cachedText = QByteArray(text, n);
+        *cachedSecond = second;
+    }
+    const int ms = int(now % 1000);
+    const char tail[5] = {char('0' + ms / 100), char('0' + ms / 10 % 10), char('0' + ms % 10), ' ', 0};
+    return *cachedText + tail;
 }
 
 // Standard error takes the local 8-bit encoding; on a UTF-8 system that is the file's bytes.
@@ -266,7 +275,7 @@ void LogFile::write(int level, const QString &text)
         return;
     const BusyGuard busy;
 
-    const QByteArray prefix = timestamp() + levelTag(level);
+    const QByteArray prefix = timestamp(&m_stampSecond, &m_stampText) + levelTag(level);
     const QByteArray utf8 = QByteArray(prefix + text.toUtf8() + '\n');
     m_file->write(utf8);
     if (m_buffered && level < kFlushLevel) {

@@ -66,6 +66,8 @@ private:
     bool m_dirty = false;
     bool m_stopping = false;
     QByteArray m_pendingStderr;
+    qint64 m_stampSecond = -1;
+    QByteArray m_stampText;
     QWaitCondition m_wake;
     std::thread m_flusher;
 };
