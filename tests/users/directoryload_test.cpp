@@ -184,6 +184,10 @@ void DirectoryLoadTest::domainReplyReadsAsThePerUserAnswers()
                               reply.answers("2").groups, reply.answers("3").groups};
     QCOMPARE(answers, (QStringList{kNoReply, "x;", " dispatcher ", kNoReply, "А&B;"}));
     QVERIFY(!reply.parse(document, "e") && reply.userCount() == 0);
+    // A tag or a reference that is not well-formed spoils the whole reply.
+    for (const QString &bad :
+         QStringList{R"(<user id="9" role="a&bogus;b"/>)", R"(<user id="9" role="dispatcher/>)"})
+        QVERIFY(!reply.parse(QString(document).replace("<user id=\"2\"", bad + "<user id=\"2\""), "d"));
 
     // The domain goes into a server command as one argument, or not at all.
     QString error;
