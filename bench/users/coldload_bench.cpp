@@ -6,7 +6,7 @@
 //   per user:     "list_users", two user_data per user, "conference xml_list"
 // Prints the medians, the ratios and the resident memory after the first load.
 //
-//   build/bench/users/coldload_bench [runs [one]]
+//   build/bench/users/coldload_bench [runs [one|per]]
 
 #include "app/logfile.h"
 #include "app/xmlconfig.h"
@@ -228,6 +228,8 @@ int main(int argc, char **argv)
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
     // "one": only the one-request path (for profiling it).
     const bool onlyOne = argc > 2 && QByteArray(argv[2]) == "one";
+    // "per": only the per-user path.
+    const bool onlyPer = argc > 2 && QByteArray(argv[2]) == "per";
     QTemporaryDir dir;
     if (!dir.isValid() || !writeDirectory(dir.filePath(QStringLiteral("directory")))) {
         fprintf(stderr, "cannot write the directory\n");
@@ -334,8 +336,8 @@ int main(int argc, char **argv)
     long rss = -1;
     QVector<double> floorOne, loadOne, floorPer, loadPer, ratioOne, ratioPer;
     for (int run = 0; run < runs; ++run) {
-        floorOne << floorMs(port, false);
-        loadOne << consoleMs(port, false);
+        floorOne << (onlyPer ? 1 : floorMs(port, false));
+        loadOne << (onlyPer ? 1 : consoleMs(port, false));
         if (run == 0)
             rss = residentKb();
         floorPer << (onlyOne ? 1 : floorMs(port, true));
