@@ -241,9 +241,12 @@ void ConferenceControl::doCallToConference(QString res, QVariant ctxVariant)
     const QString uuid = res.trimmed();
     if (res.contains(QLatin1String("-ERR")) || !CommandSafety::isBareArgument(uuid)) {
         qWarning() << "api create_uuid returned error:" << res;
-        const QString error = res.contains(QLatin1String("-ERR")) ? res : QStringLiteral("-ERR ") + res;
-        // The placeholder shows at once as a failed call carrying the text.
-        sendPlaceholder(ctx.at(0), QString::fromUtf8(kCallErrorPrefix) + error, QString());
+        const QString error = QString::fromUtf8(kCallErrorPrefix) +
+                              (res.contains(QLatin1String("-ERR")) ? res : QStringLiteral("-ERR ") + res);
+        // The placeholder shows at once as a failed call carrying the text. An earlier row of this
+        // member may ignore it (same text as its call UUID), so the row learns it here too.
+        setFailed(ctx.at(2), PM::UriRole, ctx.at(3), CommandSafety::headerValue(error));
+        sendPlaceholder(ctx.at(0), error, QString());
         return;
     }
     ctx[0] = ctx.at(0).arg(uuid);
@@ -265,6 +268,8 @@ void ConferenceControl::saveCallJobId(QString res, QVariant ctxVariant)
     }
     if (res.contains(QLatin1String("-ERR"))) {
         qWarning() << "bgapi originate error:" << res;
+        setFailed(ctx.at(2), PM::UriRole, ctx.at(3),
+                  CommandSafety::headerValue(QString::fromUtf8(kCallErrorPrefix) + res));
         // The channel UUID is in already; the job field carries the failure.
         if (m_esl)
             m_esl->sendRequest(
