@@ -378,7 +378,12 @@ private slots:
         XMLConfig::instance().newConferencePrefix = "conf-";
         QCOMPARE(m_model->addNewConference(), 3);
         m_model->addNewConference();
-        QCOMPARE(conferenceIds(*m_model).mid(2), (QStringList{"конференция-1", "conf-1", "conf-2"}));
+        // A prefix that would make names the server cannot take falls back to the standard one.
+        XMLConfig::instance().newConferencePrefix = "ночная смена-";
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("unusable prefix"));
+        m_model->addNewConference();
+        QCOMPARE(conferenceIds(*m_model).mid(2),
+                 (QStringList{"конференция-1", "conf-1", "conf-2", "конференция-2"}));
     }
 
     void renamesAndPrimaryChanges()
