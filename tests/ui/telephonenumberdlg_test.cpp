@@ -7,30 +7,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <memory>
-
-namespace {
-// The history entries the list shows, in order.
-QStringList visibleHistory(const QListWidget *list)
-{
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i) {
-        if (!list->item(i)->isHidden())
-            out << list->item(i)->text();
-    }
-    return out;
-}
-
-QPushButton *padKey(const TelephoneNumberDlg &dlg, const QString &text)
-{
-    for (QPushButton *key : dlg.findChild<QWidget *>("dialPad")->findChildren<QPushButton *>()) {
-        if (key->text() == text)
-            return key;
-    }
-    return nullptr;
-}
-} // namespace
-
 class TelephoneNumberDlgTest : public QObject
 {
     Q_OBJECT
@@ -39,17 +15,30 @@ class TelephoneNumberDlgTest : public QObject
     std::unique_ptr<XMLConfig> m_config;
     std::unique_ptr<TelephoneNumberDlg> m_dlg;
 
+    // The history entries the list shows, in order.
+    QStringList shown() const
+    {
+        QStringList out;
+        for (int i = 0; i < m_dlg->historyList()->count(); ++i)
+            out << (m_dlg->historyList()->item(i)->isHidden() ? QString()
+                                                              : m_dlg->historyList()->item(i)->text());
+        out.removeAll(QString());
+        return out;
+    }
     // The history as stored: written to the file and read back.
-    QStringList storedHistory() const
+    QStringList stored() const
     {
         XMLConfig reread(m_config->filePath);
         reread.load();
         return reread.pstnDialHistory;
     }
-    void dial(const QString &number)
+    QPushButton *button(const char *panel, const QString &text = QString()) const
     {
-        m_dlg->numberEdit()->setText(number);
-        m_dlg->dialButton()->click();
+        for (QPushButton *b : m_dlg->findChild<QWidget *>(panel)->findChildren<QPushButton *>()) {
+            if (b->text() == text)
+                return b;
+        }
+        return nullptr;
     }
 
 private slots:
@@ -63,85 +52,60 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
     }
 
-    void typingFiltersTheHistoryAndOnlyDiallingCharactersGetIn()
+    void typingFiltersTheHistoryAndThePadWorksAtTheCursor()
     {
         QLineEdit *edit = m_dlg->numberEdit();
         QTRY_VERIFY(edit->hasFocus());
         QVERIFY(!m_dlg->dialButton()->isEnabled());
         QTest::keyClicks(edit, "1a2");
-        QCOMPARE(edit->text(), "12");
         QVERIFY(m_dlg->historyList()->isVisible() && m_dlg->dialButton()->isEnabled());
-        QCOMPARE(visibleHistory(m_dlg->historyList()), (QStringList{"5551234", "8123"}));
-        // Placed under the number field.
-        QCOMPARE(m_dlg->historyList()->y(), edit->mapTo(m_dlg.get(), QPoint(0, edit->height())).y());
+        QCOMPARE(shown(), (QStringList{"5551234", "8123"}));
         QTest::keyClicks(edit, "9");
         QVERIFY(!m_dlg->historyList()->isVisible());
-        QTest::keyClicks(edit, "*#");
-        QCOMPARE(edit->text(), "129*#");
-        edit->clear();
-        QVERIFY(!m_dlg->historyList()->isVisible() && !m_dlg->dialButton()->isEnabled());
-    }
 
-    void dialPadAndClearWorkAtTheCursor()
-    {
-        QLineEdit *edit = m_dlg->numberEdit();
-        auto *clear = m_dlg->findChild<QWidget *>("editPanel")->findChild<QPushButton *>();
-        edit->setText("123");
+        // The clear button is a backspace at the cursor; the pad inserts there.
         edit->setCursorPosition(0);
-        clear->click();
-        QCOMPARE(edit->text(), "123");
+        button("editPanel")->click();
+        QCOMPARE(edit->text(), "129");
         edit->setCursorPosition(1);
-        padKey(*m_dlg, "#")->click();
-        QCOMPARE(edit->text(), "1#23");
+        button("dialPad", "#")->click();
+        button("dialPad", "*")->click();
+        QCOMPARE(edit->text(), "1#*29");
+        button("editPanel")->click();
+        QCOMPARE(edit->text(), "1#29");
         QCOMPARE(edit->cursorPosition(), 2);
-        padKey(*m_dlg, "0")->click();
-        QCOMPARE(edit->text(), "1#023");
-        clear->click();
-        clear->click();
-        QCOMPARE(edit->text(), "123");
-        QCOMPARE(edit->cursorPosition(), 1);
+        edit->clear();
+        QVERIFY(!m_dlg->dialButton()->isEnabled());
     }
 
     void dialledNumbersMoveToTheTopAndTheHistoryIsBounded()
     {
         QSignalSpy accepted(m_dlg.get(), &QDialog::accepted);
-        QSignalSpy rejected(m_dlg.get(), &QDialog::rejected);
-        // Empty: stays open, nothing stored.
-        m_dlg->accept();
+        m_dlg->accept(); // empty: stays open, nothing stored
         QVERIFY(m_dlg->isVisible() && accepted.isEmpty());
-
+        auto dial = [this](const QString &number) {
+            m_dlg->numberEdit()->setText(number);
+            m_dlg->dialButton()->click();
+        };
         dial("700");
-        QCOMPARE(accepted.count(), 1);
         QCOMPARE(m_dlg->number(), "700");
-        QCOMPARE(storedHistory(), (QStringList{"700", "5551234", "8123"}));
         dial("700");
-        QCOMPARE(storedHistory(), (QStringList{"700", "5551234", "8123"}));
+        QCOMPARE(stored(), (QStringList{"700", "5551234", "8123"}));
 
-        // Picking an entry dials it; Return dials what is typed; the close button rejects.
-        m_dlg->show();
+        // Picking a shown entry dials it.
         m_dlg->resetDialog();
         QTest::keyClicks(m_dlg->numberEdit(), "81");
-        QTest::mouseClick(m_dlg->historyList()->viewport(), Qt::LeftButton, {},
-                          m_dlg->historyList()->visualItemRect(m_dlg->historyList()->item(2)).center());
+        QListWidget *list = m_dlg->historyList();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(2)).center());
         QCOMPARE(accepted.count(), 3);
-        QCOMPARE(storedHistory().first(), "8123");
-        m_dlg->show();
-        m_dlg->resetDialog();
-        QTest::keyClicks(m_dlg->numberEdit(), "4242");
-        QTest::keyClick(m_dlg->numberEdit(), Qt::Key_Return);
-        QCOMPARE(storedHistory().first(), "4242");
-        m_dlg->findChild<QWidget *>("header")->findChild<QPushButton *>()->click();
-        QCOMPARE(rejected.count(), 1);
+        QCOMPARE(stored(), (QStringList{"8123", "700", "5551234"}));
 
         // The 101st distinct number drops the oldest.
-        for (int i = 0; i < 96; ++i)
+        for (int i = 0; i < 98; ++i)
             dial(QString::number(9000 + i));
-        QCOMPARE(storedHistory().size(), 100);
-        QCOMPARE(storedHistory().last(), "5551234");
-        dial("9999");
-        QCOMPARE(storedHistory().size(), 100);
-        QCOMPARE(storedHistory().first(), "9999");
-        QCOMPARE(storedHistory().last(), "700");
+        QCOMPARE(stored().size(), 100);
+        QCOMPARE(stored().first(), "9097");
+        QCOMPARE(stored().last(), "700");
     }
 };
 
