@@ -156,18 +156,28 @@ QModelIndex ConferenceControl::memberRow(const QString &conference, int role, co
     return members ? members->findRow(role, key) : QModelIndex();
 }
 
-void ConferenceControl::setPending(const QString &conference, int role, const QString &key,
-                                   const QString &text)
+QModelIndex ConferenceControl::callRow(const QString &conference, const QString &uri) const
 {
-    const QModelIndex row = memberRow(conference, role, key);
+    // The row a placeholder for this member reuses: the first of its URI that is not connected.
+    if (!m_conferences || !m_conferences->hasConference(conference))
+        return QModelIndex();
+    const std::shared_ptr<PM> members = m_conferences->getParticipantsModel(conference);
+    for (int i = 0; members && i < members->rowCount(); ++i) {
+        const QModelIndex m = members->index(i, 0);
+        if (m.data(PM::UriRole).toString() == uri && m.data(PM::StateRole).toInt() != PM::Connected)
+            return m;
+    }
+    return QModelIndex();
+}
+
+void ConferenceControl::setPending(const QModelIndex &row, const QString &text)
+{
     if (row.isValid())
         const_cast<QAbstractItemModel *>(row.model())->setData(row, text, PM::PendingRole);
 }
 
-void ConferenceControl::setFailed(const QString &conference, int role, const QString &key,
-                                  const QString &error)
+void ConferenceControl::setFailed(const QModelIndex &row, const QString &error)
 {
-    const QModelIndex row = memberRow(conference, role, key);
     if (!row.isValid())
         return;
     auto *model = const_cast<QAbstractItemModel *>(row.model());
@@ -204,15 +214,7 @@ void ConferenceControl::callToConference(QString confName, QString uri, bool pst
     const QStringList ctx{QString::fromUtf8(kPlaceholder).arg(confName).arg(presence), originate, confName,
                           uri};
 
-    // An ended row of the same member is the one the placeholder will reuse.
-    const std::shared_ptr<PM> members = m_conferences->getParticipantsModel(confName);
-    for (int i = 0; members && i < members->rowCount(); ++i) {
-        const QModelIndex m = members->index(i, 0);
-        if (m.data(PM::UriRole).toString() == uri && m.data(PM::StateRole).toInt() != PM::Connected) {
-            members->setData(m, QStringLiteral("Вызов..."), PM::PendingRole);
-            break;
-        }
-    }
+    setPending(callRow(confName, uri), QStringLiteral("Вызов..."));
     m_esl->sendRequest(QStringLiteral("api create_uuid\n\n"), this, QStringLiteral("doCallToConference"),
                        ctx);
 }
@@ -235,7 +237,7 @@ void ConferenceControl::doCallToConference(QString res, QVariant ctxVariant)
         // Not connected: nothing reaches the server, not even a placeholder.
         qWarning().noquote() << QStringLiteral("Вызов %1 в конференцию %2 не выполнен: %3")
                                     .arg(ctx.at(3), ctx.at(2), QString::fromUtf8(kNoAnswer));
-        setFailed(ctx.at(2), PM::UriRole, ctx.at(3), QString::fromUtf8(kCallErrorPrefix) + kNoAnswer);
+        setFailed(callRow(ctx.at(2), ctx.at(3)), QString::fromUtf8(kCallErrorPrefix) + kNoAnswer);
         return;
     }
     const QString uuid = res.trimmed();
@@ -245,7 +247,7 @@ void ConferenceControl::doCallToConference(QString res, QVariant ctxVariant)
                               (res.contains(QLatin1String("-ERR")) ? res : QStringLiteral("-ERR ") + res);
         // The placeholder shows at once as a failed call carrying the text. An earlier row of this
         // member may ignore it (same text as its call UUID), so the row learns it here too.
-        setFailed(ctx.at(2), PM::UriRole, ctx.at(3), CommandSafety::headerValue(error));
+        setFailed(callRow(ctx.at(2), ctx.at(3)), CommandSafety::headerValue(error));
         sendPlaceholder(ctx.at(0), error, QString());
         return;
     }
@@ -263,12 +265,12 @@ void ConferenceControl::saveCallJobId(QString res, QVariant ctxVariant)
     if (res.trimmed().isEmpty()) {
         qWarning().noquote() << QStringLiteral("Вызов %1 в конференцию %2 не выполнен: %3")
                                     .arg(ctx.at(3), ctx.at(2), QString::fromUtf8(kNoAnswer));
-        setFailed(ctx.at(2), PM::UriRole, ctx.at(3), QString::fromUtf8(kCallErrorPrefix) + kNoAnswer);
+        setFailed(callRow(ctx.at(2), ctx.at(3)), QString::fromUtf8(kCallErrorPrefix) + kNoAnswer);
         return;
     }
     if (res.contains(QLatin1String("-ERR"))) {
         qWarning() << "bgapi originate error:" << res;
-        setFailed(ctx.at(2), PM::UriRole, ctx.at(3),
+        setFailed(callRow(ctx.at(2), ctx.at(3)),
                   CommandSafety::headerValue(QString::fromUtf8(kCallErrorPrefix) + res));
         // The channel UUID is in already; the job field carries the failure.
         if (m_esl)
@@ -325,7 +327,7 @@ void ConferenceControl::transferRequest(QString toConference, QString fromConfer
         refuse(QStringLiteral("Перевод участника не выполнен. %1").arg(why));
         return;
     }
-    setPending(fromConference, PM::MemberIdRole, memberId,
+    setPending(memberRow(fromConference, PM::MemberIdRole, memberId),
                QStringLiteral("Перевод в конференцию %1...").arg(toConference));
     if (m_esl)
         m_esl->sendRequest(QString::fromLatin1(kTransfer).arg(fromConference, toConference, memberId), this,
@@ -345,7 +347,8 @@ void ConferenceControl::transferResult(QString res, QVariant ctx)
     const QString memberId = hash.value(QStringLiteral("memberId")).toString();
     qWarning().noquote() << QStringLiteral("Перевод участника %1 из конференции %2 в %3 не выполнен: %4")
                                 .arg(memberId, from, to, replyText(res));
-    setFailed(from, PM::MemberIdRole, memberId, QStringLiteral("Ошибка перевода: ") + replyText(res));
+    setFailed(memberRow(from, PM::MemberIdRole, memberId),
+              QStringLiteral("Ошибка перевода: ") + replyText(res));
     emit message(QString::fromUtf8(kTitle),
                  QStringLiteral("Ошибка перевода в основную конференцию: %1").arg(res));
     m_transferInProgress = false;
@@ -359,7 +362,7 @@ void ConferenceControl::sendKick(const QString &conference, const QString &membe
         qWarning().noquote() << QStringLiteral("Отключение участника не выполнено.") << why;
         return;
     }
-    setPending(conference, PM::MemberIdRole, memberId, QStringLiteral("Отключение..."));
+    setPending(memberRow(conference, PM::MemberIdRole, memberId), QStringLiteral("Отключение..."));
     if (m_esl)
         m_esl->sendRequest(QString::fromLatin1(kKick).arg(conference, memberId), this,
                            QStringLiteral("kickResult"),
@@ -375,7 +378,8 @@ void ConferenceControl::kickResult(QString res, QVariant ctx)
     const QString memberId = hash.value(QStringLiteral("memberId")).toString();
     qWarning().noquote() << QStringLiteral("Отключение участника %1 конференции %2 не выполнено: %3")
                                 .arg(memberId, conference, replyText(res));
-    setFailed(conference, PM::MemberIdRole, memberId, QStringLiteral("Ошибка отключения: ") + replyText(res));
+    setFailed(memberRow(conference, PM::MemberIdRole, memberId),
+              QStringLiteral("Ошибка отключения: ") + replyText(res));
 }
 
 void ConferenceControl::sendKill(const QString &conference, const QString &callUuid)
@@ -384,7 +388,7 @@ void ConferenceControl::sendKill(const QString &conference, const QString &callU
         qWarning() << "ConferenceControl: no channel to hang up in" << conference << callUuid;
         return;
     }
-    setPending(conference, PM::CallUuidRole, callUuid, QStringLiteral("Завершение вызова..."));
+    setPending(memberRow(conference, PM::CallUuidRole, callUuid), QStringLiteral("Завершение вызова..."));
     if (m_esl)
         m_esl->sendRequest(QStringLiteral("api uuid_kill ") + callUuid + QStringLiteral("\n\n"), this,
                            QStringLiteral("killResult"),
@@ -409,7 +413,7 @@ void ConferenceControl::killResult(QString res, QVariant ctx)
     }
     qWarning().noquote() << QStringLiteral("Завершение вызова %1 в конференции %2 не выполнено: %3")
                                 .arg(callUuid, conference, replyText(res));
-    setFailed(conference, PM::CallUuidRole, callUuid,
+    setFailed(memberRow(conference, PM::CallUuidRole, callUuid),
               QStringLiteral("Ошибка завершения вызова: ") + replyText(res));
 }
 
@@ -453,7 +457,8 @@ void ConferenceControl::userEnteredConference(QString confName, QString uri)
         qDebug() << "MainAppFrameWindow3::userEnteredConference(): transferring myself from conference"
                  << from << "to" << confName;
         m_transferInProgress = true;
-        setPending(from, PM::MemberIdRole, myId, QStringLiteral("Перевод в конференцию %1...").arg(confName));
+        setPending(memberRow(from, PM::MemberIdRole, myId),
+                   QStringLiteral("Перевод в конференцию %1...").arg(confName));
         if (m_esl)
             m_esl->sendRequest(QString::fromLatin1(kTransfer).arg(from, confName, myId), this,
                                QStringLiteral("transferResult"),

@@ -83,9 +83,10 @@ private:
     QString rtpSecureMedia() const;
     // The row of the conference whose role holds key, or invalid.
     QModelIndex memberRow(const QString &conference, int role, const QString &key) const;
-    // Marks a member row as awaiting the server (text) or clears it and leaves a failure (error).
-    void setPending(const QString &conference, int role, const QString &key, const QString &text);
-    void setFailed(const QString &conference, int role, const QString &key, const QString &error);
+    QModelIndex callRow(const QString &conference, const QString &uri) const;
+    // Marks a member row as awaiting the server, or ends the wait with the failure's text.
+    void setPending(const QModelIndex &row, const QString &text);
+    void setFailed(const QModelIndex &row, const QString &error);
     void sendKick(const QString &conference, const QString &memberId);
     void sendKill(const QString &conference, const QString &callUuid);
     void sendPlaceholder(QString placeholder, const QString &callUuid, const QString &jobUuid);
