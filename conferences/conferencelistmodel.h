@@ -76,6 +76,8 @@ public:
     void setPendingCallMaxAgeForTest(int seconds) { m_pendingMaxAge = seconds; }
 
 signals:
+    // The operator typed a conference name the server cannot take; text says why, in Russian.
+    void nameRefused(QString text);
     void callToConference(QString confName, QString uri);
     void transferRequest(QString toConference, QString fromConference, QString memberId);
     void dispatcherEnteredConference(QString conference);
@@ -83,8 +85,6 @@ signals:
     void dispatcherCallError(QString conference, QString error);
     void userEnteredConference(QString conference, QString uri);
     void userLeftConference(QString conference, QString uri);
-    // The operator typed a conference name the server cannot take; text says why, in Russian.
-    void nameRefused(QString text);
 
 public slots:
     void eslConnected();
