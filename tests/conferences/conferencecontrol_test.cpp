@@ -74,19 +74,14 @@ class ConferenceControlTest : public QObject
         for (const ESL2::Event &event : events)
             m_model->conferenceEvent(event);
     }
-    ESL2::Event leave(const QString &conf, const QString &id)
+    ESL2::Event leave(const QString &c, const QString &id)
     {
-        return confEvent("del-member", conf, {"Member-ID", id});
+        return confEvent("del-member", c, {"Member-ID", id});
     }
     std::shared_ptr<PM> create(const QString &conf)
     {
         send({confEvent("conference-create", conf)});
         return m_model->getParticipantsModel(conf);
-    }
-    void select(const QString &conf)
-    {
-        m_control->conferenceSelected(
-            m_model->match(m_model->index(0, 0), LM::ConferenceIdRole, conf).value(0));
     }
     void fail(const QString &job) { emit m_esl->backgroundJob(jobResult(job, "-ERR USER_NOT_REGISTERED")); }
 
@@ -167,7 +162,7 @@ private slots:
         XMLConfig::instance().srtpMode = XMLConfig::SrtpMandatory;
         m_control->callPstnNumber("89001234567");
         QCOMPARE(emitted(*m_messages), QStringList{"Ошибка/Ошибка: не выбрана конференция"});
-        select("room1");
+        m_control->conferenceSelected(m_model->index(1, 0)); // room1
         QCOMPARE(m_control->shownParticipants(), room1.get());
         m_control->callPstnNumber("89001234567");
         sent = commands(3);
@@ -205,7 +200,7 @@ private slots:
                      "Ошибка вызова: -ERR INVALID_GATEWAY"_q);
 
         // Start re-calls both failed rows, each as what it is; both show as pending until answered.
-        select("room2");
+        m_control->conferenceSelected(m_model->index(1, 0)); // room2
         m_control->startConference();
         QCOMPARE(memberByUri(*room2, "555").data(PM::PendingRole).toString(), "Вызов..."_q);
         const QStringList originates = commands(6).filter("bgapi originate");
@@ -322,7 +317,7 @@ private slots:
         m_model->dropMimeData(planned.get(), Qt::CopyAction, -1, -1, m_model->index(1, 0));
         send({addMember("room1", "8", "1004@pbx"), placeholder("room1", "1006@pbx", "call-6", "job-6")});
         m_server->addApiReply("api uuid_kill call-6", "-ERR No such channel!\n");
-        select("room1");
+        m_control->conferenceSelected(m_model->index(1, 0)); // room1
         m_control->endConference();
         QCOMPARE(commands(2), (QStringList{"api conference room1 kick 8", "api uuid_kill call-6"}));
         QCOMPARE(room1->rowCount(), 4);
