@@ -123,10 +123,22 @@ make_sample() {
     perl -ne 'chomp; my ($s, $d) = split /\t/; link($s, $d) or die "link $d: $!\n"' "$state/sample.links"
 }
 
+# A text made safe for XML element text and attribute values.
+xml_text() {
+    # Quoted replacements: bash 5.2 reads a bare & there as the matched text.
+    local s=${1//'&'/'&amp;'}
+    s=${s//'<'/'&lt;'}
+    s=${s//'>'/'&gt;'}
+    printf '%s' "${s//'"'/'&quot;'}"
+}
+
 # The console's configuration preset for the sample dispatcher.
 write_preset() {
-    local db_port=$6
+    local db_port=$6 uri password template
     [ "$db_port" = 3306 ] && db_port=0
+    uri=$(xml_text "$2")
+    password=$(xml_text "$3")
+    template=$(xml_text "$7")
     cat >"$1" <<EOF
 <?xml version="1.0" encoding="UTF-8"?>
 <root>
@@ -139,8 +151,8 @@ write_preset() {
         <PrimaryConferenceId>0</PrimaryConferenceId>
     </Conference>
     <Users>
-        <User sip-uri="$2" AutoStart="true" Password="$3"/>
-        <UserFileTemplate>$7</UserFileTemplate>
+        <User sip-uri="$uri" AutoStart="true" Password="$password"/>
+        <UserFileTemplate>$template</UserFileTemplate>
     </Users>
 </root>
 EOF
