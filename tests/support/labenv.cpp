@@ -44,23 +44,12 @@ bool LabEnv::load(const QString &path, QString *error)
 
 QString LabEnv::unquote(const QString &text)
 {
-    // %q writes '' for an empty value, $'...' for control characters, and otherwise escapes
-    // special characters with a backslash.
+    // printf %q writes '' for an empty value and escapes special characters with a backslash
+    // (the lab writes no control characters, which would need its $'...' form).
     if (text == QLatin1String("''"))
         return QString();
     QString out;
-    const bool dollar = text.startsWith(QLatin1String("$'")) && text.endsWith(QLatin1Char('\''));
-    const QString body = dollar ? text.mid(2, text.size() - 3) : text;
-    for (int i = 0; i < body.size(); ++i) {
-        QChar c = body[i];
-        if (c == QLatin1Char('\\') && i + 1 < body.size()) {
-            c = body[++i];
-            if (dollar && c == QLatin1Char('n'))
-                c = QLatin1Char('\n');
-            else if (dollar && c == QLatin1Char('t'))
-                c = QLatin1Char('\t');
-        }
-        out += c;
-    }
+    for (int i = 0; i < text.size(); ++i)
+        out += text[i] == QLatin1Char('\\') && i + 1 < text.size() ? text[++i] : text[i];
     return out;
 }

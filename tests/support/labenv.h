@@ -17,7 +17,6 @@ public:
     QString value(const QString &key) const { return m_values.value(key); }
     bool contains(const QString &key) const { return m_values.contains(key); }
     quint16 port(const QString &key) const { return quint16(value(key).toUInt()); }
-    QStringList keys() const { return m_values.keys(); }
 
     static QString defaultPath();
     // One value of a "KEY=value" line as bash's printf %q writes it.
