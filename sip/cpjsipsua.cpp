@@ -8,10 +8,8 @@
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
-#include <QThread>
 
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <sys/socket.h>
 
@@ -23,6 +21,11 @@ namespace {
 
 // Pace of the core: fast enough for SIP timers and media events.
 const int iteratePeriodMs = 20;
+// How long a started core may take to come up before the start is given up.
+const int startupLimitMs = 10000;
+// Calls the server may hold with the dispatcher at once (one per conference
+// joined); the library's default of a few would answer the rest with busy.
+const int maxCalls = 64;
 
 LinphoneLoggingServiceCbs *s_loggingCbs = nullptr;
 bool s_instanceMade = false;
@@ -69,6 +72,8 @@ CPJSIPSUA::CPJSIPSUA()
     connect(&m_iterateTimer, &QTimer::timeout, this, [this]() {
         if (m_core)
             linphone_core_iterate(m_core);
+        if (m_starting)
+            checkStartup();
     });
 }
 
@@ -178,8 +183,11 @@ bool CPJSIPSUA::Init()
         m_initError = QStringLiteral("Cannot create PJSIP: cannot create the data directory ") + dir;
         return false;
     }
-    linphone_factory_set_data_dir(factory, QFile::encodeName(dir).constData());
-    linphone_factory_set_config_dir(factory, QFile::encodeName(dir).constData());
+    // The library appends its file names to these as they are: without the
+    // separator its databases would land beside the directory.
+    const QByteArray dirPath = QFile::encodeName(QDir(dir).absolutePath() + QLatin1Char('/'));
+    linphone_factory_set_data_dir(factory, dirPath.constData());
+    linphone_factory_set_config_dir(factory, dirPath.constData());
 
     // No configuration file: every setting comes from our own configuration,
     // nothing from an earlier run.
@@ -202,43 +210,59 @@ bool CPJSIPSUA::Init()
     prepareListeners(config, port);
 
     if (linphone_core_start(m_core) != 0) {
-        m_initError =
-            QStringLiteral("Error creating PJSUA instance:the SIP library core did not start[status:-1]");
+        m_initError = QStringLiteral("Error creating PJSUA instance:the SIP library core did not start");
         destroyCore();
         return false;
     }
     linphone_core_set_network_reachable(m_core, TRUE);
-    // A core that is not On answers calls with 503; give it a moment, then
-    // report it rather than run half-started.
-    for (int i = 0; i < 50 && linphone_core_get_global_state(m_core) != LinphoneGlobalOn; ++i) {
-        linphone_core_iterate(m_core);
-        QThread::msleep(iteratePeriodMs);
-    }
-    if (linphone_core_get_global_state(m_core) != LinphoneGlobalOn) {
-        m_initError =
-            QStringLiteral("Error creating PJSUA instance:the SIP library core did not come up[status:") +
-            QString::number(linphone_core_get_global_state(m_core)) + QLatin1Char(']');
+    // The listeners are opened while the core starts, so a busy port is
+    // known here already.
+    if (!config.externalUA && !configureTransports(port)) {
         destroyCore();
         return false;
     }
-    m_iterateTimer.start();
 
     const LinphoneAudioDevice *in = linphone_core_get_default_input_audio_device(m_core);
     const LinphoneAudioDevice *out = linphone_core_get_default_output_audio_device(m_core);
     m_libraryDefaultInput = in ? QByteArray(linphone_audio_device_get_id(in)) : QByteArray();
     m_libraryDefaultOutput = out ? QByteArray(linphone_audio_device_get_id(out)) : QByteArray();
 
-    if (!config.externalUA && !configureTransports(port)) {
-        destroyCore();
-        return false;
-    }
     // A restarted core starts on the library's defaults; keep the operator's
     // devices. A device that has gone leaves the default in place.
     if (!config.inputDeviceName.isEmpty() && !setInputDevice(config.inputDeviceName.toUtf8()))
         qInfo() << "CPJSIPSUA::Init(): capture device not found:" << qPrintable(config.inputDeviceName);
     if (!config.outputDeviceName.isEmpty() && !setOutputDevice(config.outputDeviceName.toUtf8()))
         qInfo() << "CPJSIPSUA::Init(): playback device not found:" << qPrintable(config.outputDeviceName);
+
+    // The core comes up while the event loop runs; the caller hears of it by
+    // signal, also when it is up already, after Init has returned.
+    m_starting = true;
+    m_startClock.start();
+    m_iterateTimer.start();
+    QMetaObject::invokeMethod(this, &CPJSIPSUA::checkStartup, Qt::QueuedConnection);
     return true;
+}
+
+void CPJSIPSUA::checkStartup()
+{
+    if (!m_starting || !m_core)
+        return;
+    const LinphoneGlobalState state = linphone_core_get_global_state(m_core);
+    if (state == LinphoneGlobalOn) {
+        m_starting = false;
+        emit initialised();
+        return;
+    }
+    const bool stopped = state == LinphoneGlobalOff || state == LinphoneGlobalShutdown;
+    if (!stopped && m_startClock.elapsed() < startupLimitMs)
+        return;
+    m_initError =
+        stopped ? QStringLiteral("Error creating PJSUA instance:the SIP library core stopped while starting")
+                : QStringLiteral("Error creating PJSUA instance:the SIP library core did not come up "
+                                 "within %1 s")
+                      .arg(startupLimitMs / 1000);
+    Deinit();
+    emit initFailed(m_initError);
 }
 
 void CPJSIPSUA::applyMediaSettings(const XMLConfig &config)
@@ -263,6 +287,20 @@ void CPJSIPSUA::applyMediaSettings(const XMLConfig &config)
     linphone_core_set_ring(m_core, nullptr);
     linphone_core_enable_video_capture(m_core, FALSE);
     linphone_core_enable_video_display(m_core, FALSE);
+
+    // The server calls the dispatcher once per conference joined, possibly
+    // from one and the same address, and every such call must stay live both
+    // ways. With shared media resources the library keeps each call's own
+    // streams on the sound devices instead of holding the older call; the
+    // duplicate check would answer a second call from the same address busy.
+    linphone_core_set_media_resource_mode(m_core, LinphoneSharedMediaResources);
+    linphone_core_set_max_calls(m_core, maxCalls);
+    linphone_config_set_int(linphone_core_get_config(m_core), "sip", "reject_duplicated_calls", 0);
+    // The library's RTP port is one fixed port; a configured one is taken
+    // from the start, not only with the account, so that calls answered
+    // without an account (or before it is added) use it too.
+    if (mediaPortApplies(config.mediaPort, config.sipPort))
+        linphone_core_set_audio_port(m_core, config.mediaPort);
 }
 
 // Hands the listeners to the core before it starts: none with an external
@@ -305,17 +343,16 @@ void CPJSIPSUA::prepareListeners(const XMLConfig &config, int port)
             qCritical() << "error getting local IPv6 address";
 
         LinphoneConfig *lc = linphone_core_get_config(m_core);
+        bool useIPv6 = hasIPv6;
         if (!config.bindAddressAuto && !config.bindAddress.isEmpty()) {
             // A listener bound to one IPv4 address cannot serve IPv6 as well.
             m_bindAddress = config.bindAddress.toUtf8();
             linphone_config_set_string(lc, "sip", "bind_address", m_bindAddress.constData());
-            linphone_core_enable_ipv6(m_core, FALSE);
-        } else {
+            useIPv6 = false;
+        } else if (!hasIPv6) {
             // Listening on the wildcard address covers the default interface;
             // with IPv6 the same dual-stack sockets serve both families.
-            linphone_core_enable_ipv6(m_core, hasIPv6 ? TRUE : FALSE);
-            if (!hasIPv6)
-                qInfo() << "CPJSIPSUA::Init(): no IPv6 on this host, SIP listens on IPv4 only";
+            qInfo() << "CPJSIPSUA::Init(): no IPv6 on this host, SIP listens on IPv4 only";
         }
 
         LinphoneTransports *tr = linphone_factory_create_transports(factory);
@@ -331,6 +368,9 @@ void CPJSIPSUA::prepareListeners(const XMLConfig &config, int port)
         }
         linphone_core_set_transports(m_core, tr);
         linphone_transports_unref(tr);
+        // Only now: switching the family re-opens the listeners, which before
+        // our transports were set would be on the library's standard port.
+        linphone_core_enable_ipv6(m_core, useIPv6 ? TRUE : FALSE);
     }
 }
 
@@ -362,21 +402,13 @@ bool CPJSIPSUA::configureTransports(int port)
         return true;
     }
 
+    // TCP is only looked at once UDP stands, as the user sees one cause.
     if (transportPort(Transport::Udp) <= 0) {
-        int error = DefaultInterface::bindError(SOCK_DGRAM, port, m_bindAddress);
-        if (error == 0)
-            error = EADDRINUSE;
-        // TCP is only tried once UDP stands, as the user sees one cause.
-        m_initError = QStringLiteral("Error creating SIP UDP listener:") + errnoText(error) +
-                      QStringLiteral("[status:") + QString::number(error) + QLatin1Char(']');
+        m_initError = QStringLiteral("Error creating SIP UDP listener:") + listenerFailure(SOCK_DGRAM, port);
         return false;
     }
     if (transportPort(Transport::Tcp) <= 0) {
-        int error = DefaultInterface::bindError(SOCK_STREAM, port, m_bindAddress);
-        if (error == 0)
-            error = EADDRINUSE;
-        m_initError = QStringLiteral("Error creating SIP TCP listener:") + errnoText(error) +
-                      QStringLiteral("[status:") + QString::number(error) + QLatin1Char(']');
+        m_initError = QStringLiteral("Error creating SIP TCP listener:") + listenerFailure(SOCK_STREAM, port);
         return false;
     }
     if (transportPort(Transport::Tls) <= 0)
@@ -385,13 +417,22 @@ bool CPJSIPSUA::configureTransports(int port)
     return true;
 }
 
+// The library only tells that a listener failed; a bind of our own on the same
+// address and port finds the system's reason. Should that bind succeed (the
+// cause has gone meanwhile) there is no number to give.
+QString CPJSIPSUA::listenerFailure(int socketType, int port) const
+{
+    const int error = DefaultInterface::bindError(socketType, port, m_bindAddress);
+    if (error == 0)
+        return QStringLiteral("the SIP library could not listen on port %1").arg(port);
+    return errnoText(error) + QStringLiteral("[status:") + QString::number(error) + QLatin1Char(']');
+}
+
 void CPJSIPSUA::destroyCore()
 {
     m_iterateTimer.stop();
-    if (m_activeCall) {
-        linphone_call_unref(m_activeCall);
-        m_activeCall = nullptr;
-    }
+    m_starting = false;
+    m_calls.clear();
     currentCallSlot = -1;
     if (m_core) {
         if (m_coreCbs)
@@ -452,8 +493,7 @@ bool CPJSIPSUA::addAccount(const QByteArray &uri, const QByteArray &password)
     m_password = password;
 
     if (!m_core) {
-        m_accountError =
-            QStringLiteral("Error creating PJSUA account:the SIP user agent is not running[status:-1]");
+        m_accountError = QStringLiteral("Error creating PJSUA account:the SIP user agent is not running");
         return false;
     }
 
@@ -507,9 +547,9 @@ bool CPJSIPSUA::addAccount(const QByteArray &uri, const QByteArray &password)
     if (status != 0) {
         if (account)
             linphone_account_unref(account);
+        // The library gives no reason beyond refusing.
         m_accountError = QStringLiteral("Error creating PJSUA account:the SIP library refused the account ") +
-                         QString::fromUtf8(m_accountId) + QStringLiteral("[status:") +
-                         QString::number(status) + QLatin1Char(']');
+                         QString::fromUtf8(m_accountId);
         return false;
     }
     linphone_core_set_default_account(m_core, account);
@@ -604,17 +644,17 @@ bool CPJSIPSUA::setSpeakerLevel(unsigned percent)
     return true;
 }
 
-// Levels are linear factors; the library takes them in decibels, and 0 as a
-// mute of the running call since no decibel value silences.
+// Levels are linear factors; the library takes them in its decibels, and 0
+// as a mute since no decibel value silences. The core-wide gain is what the library
+// gives streams it starts or unmutes later; each running call gets it at once.
 void CPJSIPSUA::applySpeakerLevel()
 {
     const int level = speakerLevel;
     if (!m_core || level < 0 || level > 100)
         return;
     if (level > 0)
-        linphone_core_set_playback_gain_db(m_core, static_cast<float>(20.0 * std::log10(level / 100.0)));
-    if (m_activeCall)
-        linphone_call_set_speaker_muted(m_activeCall, level == 0);
+        linphone_core_set_playback_gain_db(m_core, SipCallSet::decibels(level));
+    m_calls.applySpeakerLevel(level);
 }
 
 void CPJSIPSUA::applyMicrophoneLevel()
@@ -623,27 +663,18 @@ void CPJSIPSUA::applyMicrophoneLevel()
     if (!m_core || level < 0 || level > 100)
         return;
     if (level > 0)
-        linphone_core_set_mic_gain_db(m_core, static_cast<float>(20.0 * std::log10(level / 100.0)));
-    if (m_activeCall)
-        linphone_call_set_microphone_muted(m_activeCall, level == 0);
+        linphone_core_set_mic_gain_db(m_core, SipCallSet::decibels(level));
+    m_calls.applyMicrophoneLevel(level);
 }
 
 float CPJSIPSUA::activeSpeakerGain() const
 {
-    if (!m_activeCall || currentCallSlot == -1)
-        return -1.0f;
-    if (linphone_call_get_speaker_muted(m_activeCall))
-        return 0.0f;
-    return static_cast<float>(std::pow(10.0, linphone_core_get_playback_gain_db(m_core) / 20.0));
+    return m_calls.speakerGain();
 }
 
 float CPJSIPSUA::activeMicrophoneGain() const
 {
-    if (!m_activeCall || currentCallSlot == -1)
-        return -1.0f;
-    if (linphone_call_get_microphone_muted(m_activeCall))
-        return 0.0f;
-    return static_cast<float>(std::pow(10.0, linphone_core_get_mic_gain_db(m_core) / 20.0));
+    return m_calls.microphoneGain();
 }
 
 int CPJSIPSUA::transportPort(Transport transport) const
@@ -700,12 +731,13 @@ void CPJSIPSUA::callStateChanged(LinphoneCall *call, LinphoneCallState state)
     case LinphoneCallStateEnd:
     case LinphoneCallStateError:
     case LinphoneCallStateReleased:
-        if (handle == currentCallSlot) {
-            currentCallSlot = -1;
-            if (m_activeCall) {
-                linphone_call_unref(m_activeCall);
-                m_activeCall = nullptr;
-            }
+        // The other calls go on as they are; the newest of them becomes
+        // the one levels are reported for.
+        if (m_calls.remove(call)) {
+            LinphoneCall *current = m_calls.current();
+            currentCallSlot =
+                current ? static_cast<int>(reinterpret_cast<intptr_t>(linphone_call_get_user_data(current)))
+                        : -1;
         }
         break;
     default:
@@ -715,11 +747,7 @@ void CPJSIPSUA::callStateChanged(LinphoneCall *call, LinphoneCallState state)
 
 void CPJSIPSUA::callMediaActive(LinphoneCall *call)
 {
-    if (m_activeCall != call) {
-        if (m_activeCall)
-            linphone_call_unref(m_activeCall);
-        m_activeCall = linphone_call_ref(call);
-    }
+    m_calls.add(call);
     currentCallSlot = static_cast<int>(reinterpret_cast<intptr_t>(linphone_call_get_user_data(call)));
     if (speakerLevel <= 100)
         applySpeakerLevel();
@@ -806,7 +834,7 @@ bool listDevices(LinphoneCore *core, LinphoneAudioDeviceCapabilities capability,
 }
 
 // Makes the device with this id the one calls use, now and for later calls.
-bool selectDevice(LinphoneCore *core, const QByteArray &id, bool output, bool inCall)
+bool selectDevice(LinphoneCore *core, const QByteArray &id, bool output, const SipCallSet &calls)
 {
     bool done = false;
     bctbx_list_t *devices = linphone_core_get_extended_audio_devices(core);
@@ -814,15 +842,11 @@ bool selectDevice(LinphoneCore *core, const QByteArray &id, bool output, bool in
         auto *device = static_cast<LinphoneAudioDevice *>(bctbx_list_get_data(it));
         if (id != linphone_audio_device_get_id(device))
             continue;
-        if (output) {
+        if (output)
             linphone_core_set_default_output_audio_device(core, device);
-            if (inCall)
-                linphone_core_set_output_audio_device(core, device);
-        } else {
+        else
             linphone_core_set_default_input_audio_device(core, device);
-            if (inCall)
-                linphone_core_set_input_audio_device(core, device);
-        }
+        calls.applyDevice(device, output);
         done = true;
     }
     bctbx_list_free_with_data(devices, reinterpret_cast<bctbx_list_free_func>(linphone_audio_device_unref));
@@ -871,7 +895,7 @@ bool CPJSIPSUA::setInputDevice(const QByteArray &name)
         return false;
     const QByteArray id =
         name.isEmpty() ? m_libraryDefaultInput : findDevice(name, LinphoneAudioDeviceCapabilityRecord);
-    return !id.isEmpty() && selectDevice(m_core, id, false, m_activeCall != nullptr);
+    return !id.isEmpty() && selectDevice(m_core, id, false, m_calls);
 }
 
 bool CPJSIPSUA::setOutputDevice(const QByteArray &name)
@@ -880,7 +904,7 @@ bool CPJSIPSUA::setOutputDevice(const QByteArray &name)
         return false;
     const QByteArray id =
         name.isEmpty() ? m_libraryDefaultOutput : findDevice(name, LinphoneAudioDeviceCapabilityPlay);
-    return !id.isEmpty() && selectDevice(m_core, id, true, m_activeCall != nullptr);
+    return !id.isEmpty() && selectDevice(m_core, id, true, m_calls);
 }
 
 void CPJSIPSUA::startSoundTest(const QByteArray &name)
