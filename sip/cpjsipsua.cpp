@@ -3,6 +3,7 @@
 #include "app/logfile.h"
 #include "app/xmlconfig.h"
 #include "sip/defaultinterface.h"
+#include "sip/sipaudiodevices.h"
 
 #include <QDebug>
 #include <QDir>
@@ -295,6 +296,11 @@ void CPJSIPSUA::applyMediaSettings(const XMLConfig &config)
     // duplicate check would answer a second call from the same address busy.
     linphone_core_set_media_resource_mode(m_core, LinphoneSharedMediaResources);
     linphone_core_set_max_calls(m_core, maxCalls);
+    // The library's echo canceller runs per call against that call's far
+    // side only, while the loudspeaker plays the mix of all calls: measured,
+    // it cut the dispatcher's voice to a fifth and garbled a remaining call's
+    // audio once another call had ended.
+    linphone_core_enable_echo_cancellation(m_core, FALSE);
     linphone_config_set_int(linphone_core_get_config(m_core), "sip", "reject_duplicated_calls", 0);
     // The library's RTP port is one fixed port; a configured one is taken
     // from the start, not only with the account, so that calls answered
@@ -796,73 +802,14 @@ void CPJSIPSUA::registrationStateChanged(LinphoneAccount *account, LinphoneRegis
     }
 }
 
-QByteArray CPJSIPSUA::findDevice(const QByteArray &name, int capability) const
-{
-    QByteArray found;
-    if (!m_core)
-        return found;
-    bctbx_list_t *devices = linphone_core_get_extended_audio_devices(m_core);
-    for (bctbx_list_t *it = devices; it; it = bctbx_list_next(it)) {
-        auto *device = static_cast<LinphoneAudioDevice *>(bctbx_list_get_data(it));
-        if (capability != 0 && !linphone_audio_device_has_capability(
-                                   device, static_cast<LinphoneAudioDeviceCapabilities>(capability)))
-            continue;
-        if (name == linphone_audio_device_get_id(device)) {
-            found = name;
-            break;
-        }
-    }
-    bctbx_list_free_with_data(devices, reinterpret_cast<bctbx_list_free_func>(linphone_audio_device_unref));
-    return found;
-}
-
-namespace {
-
-bool listDevices(LinphoneCore *core, LinphoneAudioDeviceCapabilities capability, QList<QByteArray> &list)
-{
-    list.clear();
-    if (!core)
-        return false;
-    bctbx_list_t *devices = linphone_core_get_extended_audio_devices(core);
-    for (bctbx_list_t *it = devices; it; it = bctbx_list_next(it)) {
-        auto *device = static_cast<LinphoneAudioDevice *>(bctbx_list_get_data(it));
-        if (linphone_audio_device_has_capability(device, capability))
-            list.append(QByteArray(linphone_audio_device_get_id(device)));
-    }
-    bctbx_list_free_with_data(devices, reinterpret_cast<bctbx_list_free_func>(linphone_audio_device_unref));
-    return !list.isEmpty();
-}
-
-// Makes the device with this id the one calls use, now and for later calls.
-bool selectDevice(LinphoneCore *core, const QByteArray &id, bool output, const SipCallSet &calls)
-{
-    bool done = false;
-    bctbx_list_t *devices = linphone_core_get_extended_audio_devices(core);
-    for (bctbx_list_t *it = devices; it && !done; it = bctbx_list_next(it)) {
-        auto *device = static_cast<LinphoneAudioDevice *>(bctbx_list_get_data(it));
-        if (id != linphone_audio_device_get_id(device))
-            continue;
-        if (output)
-            linphone_core_set_default_output_audio_device(core, device);
-        else
-            linphone_core_set_default_input_audio_device(core, device);
-        calls.applyDevice(device, output);
-        done = true;
-    }
-    bctbx_list_free_with_data(devices, reinterpret_cast<bctbx_list_free_func>(linphone_audio_device_unref));
-    return done;
-}
-
-} // namespace
-
 bool CPJSIPSUA::inputDevices(QList<QByteArray> &list) const
 {
-    return listDevices(m_core, LinphoneAudioDeviceCapabilityRecord, list);
+    return SipAudioDevices::list(m_core, LinphoneAudioDeviceCapabilityRecord, list);
 }
 
 bool CPJSIPSUA::outputDevices(QList<QByteArray> &list) const
 {
-    return listDevices(m_core, LinphoneAudioDeviceCapabilityPlay, list);
+    return SipAudioDevices::list(m_core, LinphoneAudioDeviceCapabilityPlay, list);
 }
 
 QByteArray CPJSIPSUA::defaultInputDeviceName() const
@@ -877,40 +824,38 @@ QByteArray CPJSIPSUA::defaultOutputDeviceName() const
 
 QByteArray CPJSIPSUA::currentInputDeviceName() const
 {
-    const LinphoneAudioDevice *device =
-        m_core ? linphone_core_get_default_input_audio_device(m_core) : nullptr;
-    return device ? QByteArray(linphone_audio_device_get_id(device)) : QByteArray();
+    return SipAudioDevices::current(m_core, false);
 }
 
 QByteArray CPJSIPSUA::currentOutputDeviceName() const
 {
-    const LinphoneAudioDevice *device =
-        m_core ? linphone_core_get_default_output_audio_device(m_core) : nullptr;
-    return device ? QByteArray(linphone_audio_device_get_id(device)) : QByteArray();
+    return SipAudioDevices::current(m_core, true);
 }
 
 bool CPJSIPSUA::setInputDevice(const QByteArray &name)
 {
     if (!m_initialised)
         return false;
-    const QByteArray id =
-        name.isEmpty() ? m_libraryDefaultInput : findDevice(name, LinphoneAudioDeviceCapabilityRecord);
-    return !id.isEmpty() && selectDevice(m_core, id, false, m_calls);
+    const QByteArray id = name.isEmpty()
+                              ? m_libraryDefaultInput
+                              : SipAudioDevices::find(m_core, name, LinphoneAudioDeviceCapabilityRecord);
+    return !id.isEmpty() && SipAudioDevices::select(m_core, id, false, m_calls);
 }
 
 bool CPJSIPSUA::setOutputDevice(const QByteArray &name)
 {
     if (!m_initialised)
         return false;
-    const QByteArray id =
-        name.isEmpty() ? m_libraryDefaultOutput : findDevice(name, LinphoneAudioDeviceCapabilityPlay);
-    return !id.isEmpty() && selectDevice(m_core, id, true, m_calls);
+    const QByteArray id = name.isEmpty()
+                              ? m_libraryDefaultOutput
+                              : SipAudioDevices::find(m_core, name, LinphoneAudioDeviceCapabilityPlay);
+    return !id.isEmpty() && SipAudioDevices::select(m_core, id, true, m_calls);
 }
 
 void CPJSIPSUA::startSoundTest(const QByteArray &name)
 {
     // Any direction: the first device of that name, as the settings page lists it.
-    m_soundTest.start(m_core, findDevice(name, 0), dataDirectory());
+    m_soundTest.start(m_core, SipAudioDevices::find(m_core, name, 0), dataDirectory());
 }
 
 void CPJSIPSUA::stopSoundTest()

@@ -144,7 +144,6 @@ private:
     QString listenerFailure(int socketType, int port) const;
     void destroyCore();
     void removeAccount(LinphoneAccount *account);
-    QByteArray findDevice(const QByteArray &name, int capability) const;
 
     bool m_initialised = false;
     // Between a successful Init() and the core's coming up.
