@@ -10,6 +10,7 @@
 #include <linphone/core.h>
 
 #include "sip/sipcallset.h"
+#include "sip/siplisteners.h"
 #include "sip/soundtestplayer.h"
 
 class XMLConfig;
@@ -139,9 +140,6 @@ private:
     void applySpeakerLevel();
     void applyMicrophoneLevel();
     void applyMediaSettings(const XMLConfig &config);
-    void prepareListeners(const XMLConfig &config, int port);
-    bool configureTransports(int configuredPort);
-    QString listenerFailure(int socketType, int port) const;
     void destroyCore();
     void removeAccount(LinphoneAccount *account);
 
@@ -154,11 +152,7 @@ private:
     QTimer m_iterateTimer;
     QString m_dataDirectory;
 
-    // Copies of the TLS files handed to the core.
-    QByteArray m_caFile;
-    QByteArray m_certFile;
-    QByteArray m_keyFile;
-    QByteArray m_bindAddress;
+    SipListeners m_listeners;
 
     LinphoneAccount *m_account = nullptr;
     QByteArray m_accountId;
