@@ -164,6 +164,9 @@ private slots:
         QVERIFY2(farA.toneAmplitude(farHzB) < micAtA / 10, "the second call leaks into the first");
         QVERIFY2(farB.toneAmplitude(farHzA) < micAtB / 10, "the first call leaks into the second");
         const QVector<qint16> both = loudspeaker();
+        qInfo("two calls: far sides got %d and %d packets/s, microphone tone %.3f and %.3f; "
+              "loudspeaker %.3f (first) and %.3f (second) of 0.300 sent",
+              farA.packets(), farB.packets(), micAtA, micAtB, tone(both, farHzA), tone(both, farHzB));
         QVERIFY2(tone(both, farHzA) > 0.02 && tone(both, farHzB) > 0.02,
                  qPrintable(QStringLiteral("%1 %2").arg(tone(both, farHzA)).arg(tone(both, farHzB))));
 
@@ -183,6 +186,9 @@ private slots:
         QVERIFY2(heardAtFarSide(farA) > micAtA / 2, "the first call lost the microphone");
         QVERIFY(farA.packets() > measureMs / 20 * 3 / 4);
         const QVector<qint16> one = loudspeaker();
+        qInfo("after the second call ended: first far side got %d packets/s, microphone tone %.3f; "
+              "loudspeaker %.3f (first), %.3f (second)",
+              farA.packets(), farA.toneAmplitude(micHz), tone(one, farHzA), tone(one, farHzB));
         // The receiver's clock adjustment may still squeeze a bit of the window.
         QVERIFY2(tone(one, farHzA) > tone(both, farHzA) / 2, "the first call is heard less than before");
         QVERIFY(tone(one, farHzB) < 0.01);

@@ -221,7 +221,9 @@ private slots:
     {
         // Without a running agent nothing is registered.
         QVERIFY(!ua.addAccount("dispatcher@198.51.100.7", "pw"));
-        QVERIFY(ua.accountError().startsWith(QLatin1String("Error creating PJSUA account:")));
+        // The cause, not a made-up status number.
+        QCOMPARE(ua.accountError(),
+                 QStringLiteral("Error creating PJSUA account:the SIP user agent is not running"));
         QVERIFY(!ua.hasAccount());
 
         QVERIFY2(ua.Init(), qPrintable(ua.initError()));
@@ -499,7 +501,11 @@ private slots:
         QVERIFY(ua.Deinit());
         QVERIFY(ua.Init());
         QCOMPARE(ua.currentOutputDeviceName(), nullSink);
+        QFile log(LogFile::debugLog().filePath());
+        QVERIFY(log.open(QIODevice::ReadOnly) && log.seek(log.size()));
         ua.startSoundTest("no such device");
+        QVERIFY(log.readAll().contains(
+            "CPJSIPSUA::startSoundTest(): cannot create sound player port: no such sound device\n"));
         QVERIFY(!ua.soundTestRunning());
     }
 
