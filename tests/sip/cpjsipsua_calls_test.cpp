@@ -157,8 +157,9 @@ private slots:
         // carries both far sides mixed.
         heardAtFarSide(farA, farB);
         const double micAtA = farA.toneAmplitude(micHz), micAtB = farB.toneAmplitude(micHz);
-        QVERIFY2(farA.packets() > measureMs / 20 * 3 / 4, qPrintable(QString::number(farA.packets())));
-        QVERIFY2(farB.packets() > measureMs / 20 * 3 / 4, qPrintable(QString::number(farB.packets())));
+        const int packetsA = farA.packets(), packetsB = farB.packets();
+        QVERIFY2(packetsA > measureMs / 20 * 3 / 4, qPrintable(QString::number(packetsA)));
+        QVERIFY2(packetsB > measureMs / 20 * 3 / 4, qPrintable(QString::number(packetsB)));
         QVERIFY2(micAtA > 0.02 && micAtB > 0.02, qPrintable(QStringLiteral("%1 %2").arg(micAtA).arg(micAtB)));
         // The calls do not hear each other: each far side gets only the microphone.
         QVERIFY2(farA.toneAmplitude(farHzB) < micAtA / 10, "the second call leaks into the first");
@@ -166,7 +167,7 @@ private slots:
         const QVector<qint16> both = loudspeaker();
         qInfo("two calls: far sides got %d and %d packets/s, microphone tone %.3f and %.3f; "
               "loudspeaker %.3f (first) and %.3f (second) of 0.300 sent",
-              farA.packets(), farB.packets(), micAtA, micAtB, tone(both, farHzA), tone(both, farHzB));
+              packetsA, packetsB, micAtA, micAtB, tone(both, farHzA), tone(both, farHzB));
         QVERIFY2(tone(both, farHzA) > 0.02 && tone(both, farHzB) > 0.02,
                  qPrintable(QStringLiteral("%1 %2").arg(tone(both, farHzA)).arg(tone(both, farHzB))));
 
@@ -183,12 +184,14 @@ private slots:
         QVERIFY(sippEnded(sippB));
         QVERIFY2(sippB.exitCode() == 0, sippB.readAll().constData());
         QCOMPARE(currentCallSlot, handleA);
-        QVERIFY2(heardAtFarSide(farA) > micAtA / 2, "the first call lost the microphone");
-        QVERIFY(farA.packets() > measureMs / 20 * 3 / 4);
+        const double micAfter = heardAtFarSide(farA);
+        const int packetsAfter = farA.packets();
+        QVERIFY2(micAfter > micAtA / 2, "the first call lost the microphone");
+        QVERIFY(packetsAfter > measureMs / 20 * 3 / 4);
         const QVector<qint16> one = loudspeaker();
         qInfo("after the second call ended: first far side got %d packets/s, microphone tone %.3f; "
               "loudspeaker %.3f (first), %.3f (second)",
-              farA.packets(), farA.toneAmplitude(micHz), tone(one, farHzA), tone(one, farHzB));
+              packetsAfter, micAfter, tone(one, farHzA), tone(one, farHzB));
         // The receiver's clock adjustment may still squeeze a bit of the window.
         QVERIFY2(tone(one, farHzA) > tone(both, farHzA) / 2, "the first call is heard less than before");
         QVERIFY(tone(one, farHzB) < 0.01);
@@ -218,8 +221,10 @@ private slots:
         const double speaker100 = tone(loudspeaker(), farHzA);
         QVERIFY2(mic100 > 0.02 && speaker100 > 0.02,
                  qPrintable(QStringLiteral("%1 %2").arg(mic100).arg(speaker100)));
+        // Loose enough for the receiver's clock adjustment at the start of a
+        // call, tight enough to tell 0.5 from 0.25 or 1.
         const auto near = [](double measured, double reference, double factor) {
-            return qAbs(measured / reference - factor) < 0.1;
+            return qAbs(measured / reference - factor) < 0.15;
         };
         const auto text = [](double measured, double reference) {
             return QByteArray::number(measured / reference).append(" of the level at 100");

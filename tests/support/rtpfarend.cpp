@@ -145,7 +145,7 @@ double RtpFarEnd::toneAmplitudeIn(const QVector<qint16> &samples, double hz, int
     std::vector<double> amplitudes;
     for (int start = 0; start + block <= samples.size(); start += block) {
         double strongest = 0.0;
-        for (double f = hz * 0.9; f <= hz * 1.1; f += 10.0)
+        for (double f = hz * 0.85; f <= hz * 1.15; f += 10.0)
             strongest = std::max(strongest, goertzel(samples.constData() + start, block, f, rate));
         amplitudes.push_back(strongest);
     }

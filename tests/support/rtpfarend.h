@@ -36,7 +36,7 @@ public:
     // full scale.
     double toneAmplitude(double hz) const;
 
-    // Median over 50 ms blocks of the strongest component within ±10 % of hz:
+    // Median over 50 ms blocks of the strongest component within ±15 % of hz:
     // a receiver's clock adjustment drops or repeats bits of audio, which
     // jumps the phase (one long window would cancel itself) and, while it
     // squeezes the audio, shifts the pitch.
