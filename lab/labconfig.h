@@ -18,4 +18,5 @@ struct LabConfig
     QString script;         // control commands run at start
     QStringList allow;      // address/prefix entries; empty allows everybody
     double timeScale = 1.0; // multiplies every simulated delay (tests run at 0.01)
+    QString sipListen;      // "addr:port" of the SIP registrar and calls; empty: no SIP side
 };
