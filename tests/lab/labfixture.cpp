@@ -11,7 +11,7 @@ static QString dataDir()
     return qEnvironmentVariable("TESMAR_SOURCE_DIR") + "/tests/lab/data/";
 }
 
-LabFixture::LabFixture(double timeScale, const QStringList &allow)
+LabFixture::LabFixture(double timeScale, const QStringList &allow, const QString &sipListen)
 {
     QDir root(m_dir.path());
     root.mkdir("directory");
@@ -26,6 +26,7 @@ LabFixture::LabFixture(double timeScale, const QStringList &allow)
     config.recordings = recordingsPath();
     config.timeScale = timeScale;
     config.allow = allow;
+    config.sipListen = sipListen;
     m_server = std::make_unique<LabServer>(config);
     m_control = std::make_unique<LabControl>(m_server.get());
     m_ok = m_dir.isValid() && source.exists() && m_server->start();

@@ -15,7 +15,9 @@
 class LabFixture
 {
 public:
-    explicit LabFixture(double timeScale = 0.01, const QStringList &allow = {});
+    // sipListen: "addr:port" for the SIP side (port 0: any free port); empty runs without SIP.
+    explicit LabFixture(double timeScale = 0.01, const QStringList &allow = {},
+                        const QString &sipListen = {});
 
     bool ok() const { return m_ok; }
     LabServer &server() { return *m_server; }
