@@ -1,5 +1,6 @@
 #include "lab/labsrtp.h"
 
+#include <QDebug>
 #include <QRandomGenerator>
 #include <srtp2/srtp.h>
 
@@ -7,10 +8,12 @@ namespace {
 
 constexpr int KeyLength = 30;
 
-bool libraryReady()
+// Brought up on every start: another user of libsrtp in the process (the console's SIP agent in
+// tests) may shut it down and up again. When that user already initialised it, srtp_init()
+// reports an error although the library works, so only session creation decides.
+void startLibrary()
 {
-    static const bool ready = srtp_init() == srtp_err_status_ok;
-    return ready;
+    srtp_init();
 }
 
 bool setSuite(const QString &suite, srtp_crypto_policy_t *rtp)
@@ -35,7 +38,12 @@ srtp_t create(const QString &suite, const QByteArray &key, srtp_ssrc_type_t dire
     policy.key = reinterpret_cast<unsigned char *>(copy.data());
     policy.window_size = 1024;
     srtp_t session = nullptr;
-    return srtp_create(&session, &policy) == srtp_err_status_ok ? session : nullptr;
+    const srtp_err_status_t status = srtp_create(&session, &policy);
+    if (status != srtp_err_status_ok) {
+        qWarning() << "tesmar-lab: SRTP session refused by libsrtp, status" << status;
+        return nullptr;
+    }
+    return session;
 }
 
 } // namespace
@@ -62,8 +70,7 @@ QByteArray LabSrtp::newKey()
 bool LabSrtp::start(const QString &suite, const QByteArray &sendKey, const QByteArray &receiveKey)
 {
     stop();
-    if (!libraryReady())
-        return false;
+    startLibrary();
     m_send = create(suite, sendKey, ssrc_any_outbound);
     m_receive = create(suite, receiveKey, ssrc_any_inbound);
     if (!m_send || !m_receive) {
