@@ -74,11 +74,11 @@ public:
         return m_process.state() == QProcess::NotRunning && m_process.exitStatus() == QProcess::NormalExit &&
                m_process.exitCode() == 0;
     }
-    QString log() const
+    QString log(const QString &pattern = "*_logs.log") const
     {
         QString all;
         const QDir dir(m_dir.path());
-        for (const QString &name : dir.entryList({"*_logs.log"})) {
+        for (const QString &name : dir.entryList({pattern})) {
             QFile f(dir.filePath(name));
             if (f.open(QIODevice::ReadOnly))
                 all += QString::fromUtf8(f.readAll());
@@ -95,11 +95,13 @@ private:
 
 // Registers a user from the given local port; returns sipp's logged outcome ("outcome=200").
 QString registration(quint16 sipPort, quint16 localPort, const QString &user, const QString &password,
-                     int expires)
+                     int expires, const QStringList &extra = {})
 {
     Sipp sipp(localPort);
     if (!sipp.start(scenario("register.xml"),
-                    {"-s", user, "-au", user, "-ap", password, "-set", "expires", QString::number(expires)},
+                    QStringList{"-s", user, "-au", user, "-ap", password, "-set", "expires",
+                                QString::number(expires)} +
+                        extra,
                     QStringLiteral("127.0.0.1:%1").arg(sipPort)))
         return "sipp did not start";
     if (!sipp.succeeded())
@@ -165,7 +167,7 @@ private slots:
     void g711MatchesTheStandardTables();
     void registrationsFireEventsAndExpire();
     void answeredCallCarriesConferenceAudioBothWays();
-    void calleeHangsUp();
+    void calleeHoldsThenHangsUp();
     void refusalsGiveTheServersCauses_data();
     void refusalsGiveTheServersCauses();
     void secureMediaModes_data();
@@ -250,6 +252,10 @@ void LabSipTest::registrationsFireEventsAndExpire()
     for (const LabFrame &f : c.takeEvents())
         QVERIFY2(!f.field("Event-Subclass").startsWith("sofia::"), f.body.constData());
 
+    // Over TCP the registration says so.
+    QCOMPARE(registration(sip, other, "1003", "pw1003", 60, {"-t", "t1"}), "outcome=200");
+    QCOMPARE(c.waitEvent("Event-Subclass", "sofia::register").field("status"), "Registered(TCP)");
+
     // A short registration runs out on its own.
     QCOMPARE(registration(sip, port, "1005", "pw1005", 2), "outcome=200");
     c.waitEvent("Event-Subclass", "sofia::register");
@@ -314,7 +320,7 @@ void LabSipTest::answeredCallCarriesConferenceAudioBothWays()
     QVERIFY(!rig.lab.server().sip()->findCall(uuid));
 }
 
-void LabSipTest::calleeHangsUp()
+void LabSipTest::calleeHoldsThenHangsUp()
 {
     Rig rig;
     QVERIFY(setUp(rig));
@@ -327,7 +333,9 @@ void LabSipTest::calleeHangsUp()
     const QString uuid = LabEvent::newUuid();
     QCOMPARE(jobResult(rig.client, originate(uuid, 10)), "+OK " + uuid + "\n");
     rig.client.waitEvent(memberAction("add-member", uuid));
+    // The re-INVITE is accepted and the member stays until the callee's BYE.
     const LabFrame gone = rig.client.waitEvent(memberAction("del-member", uuid), 5000);
+    QVERIFY2(callee.log().contains("hold answered"), qPrintable(callee.log("*_messages.log")));
     QCOMPARE(gone.field("Hangup-Cause"), "NORMAL_CLEARING");
     QVERIFY2(callee.succeeded(), qPrintable(callee.output()));
     QCOMPARE(rig.client.api("conference room1 count").body, "-ERR Conference room1 not found\n");
