@@ -12,6 +12,7 @@
 
 #include <QDebug>
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QUdpSocket>
 
@@ -26,6 +27,30 @@ namespace {
 constexpr int PumpMs = 5;
 constexpr int ShutdownMs = 2000;
 const char Allow[] = "INVITE, ACK, BYE, CANCEL, OPTIONS, INFO, UPDATE, REGISTER";
+
+// The caller name goes between quotes in From: quotes, backslashes and control characters would
+// end the header early, so they are dropped.
+QString displayName(const QString &name)
+{
+    QString out;
+    for (const QChar ch : name) {
+        if (ch != QLatin1Char('"') && ch != QLatin1Char('\\') && ch.unicode() >= 0x20)
+            out += ch;
+    }
+    return out.isEmpty() ? QStringLiteral("FreeSWITCH") : out;
+}
+
+// The caller number is the user part of the From URI: only characters a URI user needs no
+// escaping for pass; anything else falls back to the server's default number.
+QString uriUser(const QString &number)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9._~+*#!$&'()=,;?/-]+$"));
+    if (plain.match(number).hasMatch())
+        return number;
+    if (!number.isEmpty())
+        qWarning().noquote() << "tesmar-lab: caller number not usable in SIP, sending the default:" << number;
+    return QStringLiteral("0000000000");
+}
 
 } // namespace
 
@@ -115,12 +140,13 @@ bool LabSipStack::call(const LabChannel &channel, const QString &userId, const Q
                        const Outcome &outcome)
 {
     const QString domain = m_server->directory().domain();
-    const QString name =
-        channel.origCallerIdName.isEmpty() ? QStringLiteral("FreeSWITCH") : channel.origCallerIdName;
-    const QString number =
-        channel.origCallerIdNumber.isEmpty() ? QStringLiteral("0000000000") : channel.origCallerIdNumber;
-    const QByteArray to = QStringLiteral("<sip:%1@%2>").arg(userId, domain).toUtf8();
-    const QByteArray from = QStringLiteral("\"%1\" <sip:%2@%3>").arg(name, number, domain).toUtf8();
+    const QString contact = m_registrar->binding(userId).contact;
+    // As the real server: To names the registered contact, From the caller id of the originate.
+    const QByteArray to = QStringLiteral("<%1>").arg(contact).toUtf8();
+    const QByteArray from =
+        QStringLiteral("\"%1\" <sip:%2@%3>")
+            .arg(displayName(channel.origCallerIdName), uriUser(channel.origCallerIdNumber), domain)
+            .toUtf8();
     nua_handle_t *nh = nua_handle(m_nua, nullptr, SIPTAG_TO_STR(to.constData()),
                                   SIPTAG_FROM_STR(from.constData()), TAG_END());
     if (!nh)
@@ -145,7 +171,7 @@ bool LabSipStack::call(const LabChannel &channel, const QString &userId, const Q
         if (!m_closing)
             m_server->conferences().setChannelTalking(uuid, talking);
     });
-    if (!call->start(m_registrar->binding(userId).contact)) {
+    if (!call->start(contact)) {
         release(call);
         return false;
     }

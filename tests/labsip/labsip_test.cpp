@@ -110,13 +110,14 @@ QString registration(quint16 sipPort, quint16 localPort, const QString &user, co
 }
 
 // The console's originate of a user into a conference, without the alarm leg.
-QByteArray originate(const QString &uuid, int timeout, const QString &secure = "forbidden")
+QByteArray originate(const QString &uuid, int timeout, const QString &secure = "forbidden",
+                     const QString &callerName = "room1")
 {
-    return QString("bgapi originate {originate_timeout=%1,origination_caller_id_name='room1',"
+    return QString("bgapi originate {originate_timeout=%1,origination_caller_id_name='%4',"
                    "origination_caller_id_number=room1,rtp_secure_media=%2}[origination_uuid=%3]"
                    "user/1005@127.0.0.1 room1 XML conference\n\n")
         .arg(timeout)
-        .arg(secure, uuid)
+        .arg(secure, uuid, callerName)
         .toUtf8();
 }
 
@@ -279,8 +280,11 @@ void LabSipTest::answeredCallCarriesConferenceAudioBothWays()
                                                   "profile", "RTP/AVP", "-set", "crypto", "a=sendrecv"}));
 
     const QString uuid = LabEvent::newUuid();
-    QCOMPARE(jobResult(c, originate(uuid, 10)), "+OK " + uuid + "\n");
+    // A quote in the caller name must not end the From header's display name early.
+    QCOMPARE(jobResult(c, originate(uuid, 10, "forbidden", "Зал \"1\"")), "+OK " + uuid + "\n");
     const LabFrame added = c.waitEvent(memberAction("add-member", uuid));
+    QVERIFY2(callee.log().contains(QStringLiteral("\"Зал 1\" <sip:room1@127.0.0.1>;tag=")),
+             qPrintable(callee.log()));
     QCOMPARE(added.field("Channel-Presence-ID"), "1005@127.0.0.1");
     QCOMPARE(added.field("Channel-Name"),
              QStringLiteral("sofia/internal/1005@127.0.0.1:%1").arg(rig.calleePort));
@@ -317,7 +321,7 @@ void LabSipTest::answeredCallCarriesConferenceAudioBothWays()
     QCOMPARE(c.api("conference room1 kick all").body,
              "+OK kicked " + added.field("Member-ID").toUtf8() + "\n");
     QVERIFY2(callee.succeeded(), qPrintable(callee.output()));
-    QVERIFY(!rig.lab.server().sip()->findCall(uuid));
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.lab.server().sip()->findCall(uuid), 3000);
 }
 
 void LabSipTest::calleeHoldsThenHangsUp()
