@@ -197,6 +197,7 @@ void LabCalls::ring(const std::shared_ptr<Job> &job, int index, const LabBehavio
         QString contact = m_server->directory().contact(id);
         if (contact.startsWith(QLatin1String("sip:")))
             contact = contact.mid(4);
+        contact = contact.section(QLatin1Char(';'), 0, 0); // URI parameters are not part of the name
         c.name = QStringLiteral("sofia/internal/") + contact;
         c.source = QStringLiteral("mod_sofia");
         c.presenceId = leg.target;

@@ -108,7 +108,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(ua.activeSpeakerGain() >= 0, 5000);
         // Media flows both ways: the lab hears the console's stream and feeds it the mix.
         const LabRtpSession *media = lab.server().sip()->findCall(uuid)->media();
-        QTRY_VERIFY_WITH_TIMEOUT(media->packetsReceived() > 25 && media->packetsSent() > 25, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(media->packetsReceived() > 25 && media->packetsSent() > 25, 10000);
 
         // Kicking the member ends the console's call.
         QVERIFY(c.api("conference room1 kick all").body.startsWith("+OK kicked"));
@@ -160,7 +160,7 @@ private slots:
         LabRtpSession *media = lab.server().sip()->findCall(uuid)->media();
         QCOMPARE(media->srtp().active(), result == "srtp");
         // Packets the lab could not open are dropped: counting them proves the keys agree.
-        QTRY_VERIFY_WITH_TIMEOUT(media->packetsReceived() > 25, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(media->packetsReceived() > 25, 10000);
         QVERIFY(c.api("uuid_kill " + uuid.toUtf8()).body == "+OK\n");
         QTRY_COMPARE_WITH_TIMEOUT(ua.activeSpeakerGain(), -1.0f, 5000);
     }
