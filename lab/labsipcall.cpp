@@ -149,8 +149,11 @@ void LabSipCall::handleEvent(int event, int status, const char *phrase, const si
         if (status < 300) {
             if (m_state == State::Calling)
                 answered(sip);
-            else if (m_state == State::Cancelled)
-                hangup(QStringLiteral("ORIGINATOR_CANCEL")); // the answer crossed our CANCEL
+            else if (m_state == State::Cancelled) {
+                // The answer crossed our CANCEL: end the call it set up.
+                m_state = State::Answered;
+                hangup(QStringLiteral("ORIGINATOR_CANCEL"));
+            }
             return;
         }
         if (m_state == State::Calling) {
