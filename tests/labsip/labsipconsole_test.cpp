@@ -26,6 +26,18 @@ QByteArray originate(const QString &uuid, const QString &secure)
         .toUtf8();
 }
 
+// The console's own template for calling a user into a conference, with its loud-alarm leg.
+QByteArray consoleOriginate(const QString &uuid)
+{
+    return QString(
+               "bgapi originate {originate_timeout=30,origination_caller_id_name='room1',rtp_secure_media="
+               "forbidden,origination_caller_id_number=room1,origination_callee_id_name='Тест'}[api_hangup_"
+               "hook='originate loopback/1001@127.0.0.1/answered 0',origination_uuid=%1]user/1001@127.0.0.1,"
+               "[leg_delay_start=30]loopback/1001@127.0.0.1/alarm room1 XML conference\n\n")
+        .arg(uuid)
+        .toUtf8();
+}
+
 QString jobResult(LabClient &c, const QByteArray &command)
 {
     const QByteArray job = c.request(command).header("Job-UUID");
@@ -100,11 +112,12 @@ private slots:
 
         // The server calls the console into a conference; the console answers at once.
         const QString uuid = LabEvent::newUuid();
-        QCOMPARE(jobResult(c, originate(uuid, "forbidden")), "+OK " + uuid + "\n");
+        QCOMPARE(jobResult(c, consoleOriginate(uuid)), "+OK " + uuid + "\n");
         const LabFrame added = c.waitEvent([&](const LabFrame &f) {
             return f.field("Action") == "add-member" && f.field("Unique-ID") == uuid;
         });
         QCOMPARE(added.field("Channel-Presence-ID"), "1001@127.0.0.1");
+        QCOMPARE(added.field("Caller-Caller-ID-Name"), "Тест");
         QTRY_VERIFY_WITH_TIMEOUT(ua.activeSpeakerGain() >= 0, 5000);
         // Media flows both ways: the lab hears the console's stream and feeds it the mix.
         const LabRtpSession *media = lab.server().sip()->findCall(uuid)->media();
@@ -132,10 +145,6 @@ private slots:
         // ... and takes a secure-profile offer with keys even with SRTP switched off.
         QTest::newRow("console disabled, server mandatory") << int(XMLConfig::SrtpDisabled) << "mandatory"
                                                             << "srtp";
-        QTest::newRow("console optional, server forbidden") << int(XMLConfig::SrtpOptional) << "forbidden"
-                                                            << "rtp";
-        QTest::newRow("console disabled, server optional") << int(XMLConfig::SrtpDisabled) << "optional"
-                                                           << "rtp";
     }
 
     void secureMediaCombinations()
