@@ -79,8 +79,10 @@ void LabRtpSession::readPending()
         const int type = uchar(packet[1]) & 0x7F;
         if ((uchar(packet[0]) >> 6) != 2 || (type >= 72 && type <= 76))
             continue;
-        if (m_srtp.active() && !m_srtp.unprotect(packet))
+        if (m_srtp.active() && !m_srtp.unprotect(packet)) {
+            ++m_undecryptable;
             continue;
+        }
         const auto *p = reinterpret_cast<const uchar *>(packet.constData());
         int offset = HeaderSize + 4 * (p[0] & 0x0F);
         if ((p[0] & 0x10) && packet.size() >= offset + 4)

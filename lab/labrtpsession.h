@@ -40,6 +40,7 @@ public:
     int lastLevel() const { return m_lastLevel; }
     int packetsSent() const { return m_sent; }
     int packetsReceived() const { return m_received; }
+    int packetsUndecryptable() const { return m_undecryptable; }
 
 signals:
     void talkingChanged(bool talking);
@@ -65,4 +66,5 @@ private:
     bool m_talking = false;
     int m_sent = 0;
     int m_received = 0;
+    int m_undecryptable = 0;
 };

@@ -13,6 +13,7 @@
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QUdpSocket>
 #include <QtTest>
 
 namespace {
@@ -24,6 +25,19 @@ QByteArray originate(const QString &uuid, const QString &secure)
                    "user/1001@127.0.0.1 room1 XML conference\n\n")
         .arg(secure, uuid)
         .toUtf8();
+}
+
+// An RTP port (and the RTCP one above it) nobody uses: the agent's default port is shared by
+// every agent on the machine, and parallel test runs would steal each other's media.
+int freeMediaPort()
+{
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        QUdpSocket rtp, rtcp;
+        if (rtp.bind(QHostAddress(QHostAddress::LocalHost), 0) && rtp.localPort() < 65000 &&
+            rtcp.bind(QHostAddress(QHostAddress::LocalHost), rtp.localPort() + 1))
+            return rtp.localPort();
+    }
+    return 0;
 }
 
 // The console's own template for calling a user into a conference, with its loud-alarm leg.
@@ -74,7 +88,11 @@ private slots:
         CPJSIPSUA::startupLibrary();
         ua.setDataDirectory(m_dir.filePath("sipdata"));
     }
-    void init() { config = m_defaults; }
+    void init()
+    {
+        config = m_defaults;
+        config.mediaPort = freeMediaPort();
+    }
     void cleanup()
     {
         ua.Deinit();
@@ -89,6 +107,7 @@ private slots:
         LabClient c;
         QVERIFY(c.login(lab.port()));
         QVERIFY2(ua.Init(), qPrintable(ua.initError()));
+        QCOMPARE(ua.audioPort(), config.mediaPort);
         ua.setRegistrarPort(lab.server().sip()->port());
         QSignalSpy ok(&ua, &CPJSIPSUA::registrationOK);
         QSignalSpy refused(&ua, &CPJSIPSUA::registrationError);
@@ -169,7 +188,11 @@ private slots:
         LabRtpSession *media = lab.server().sip()->findCall(uuid)->media();
         QCOMPARE(media->srtp().active(), result == "srtp");
         // Packets the lab could not open are dropped: counting them proves the keys agree.
-        QTRY_VERIFY_WITH_TIMEOUT(media->packetsReceived() > 25, 10000);
+        QTRY_VERIFY2_WITH_TIMEOUT(media->packetsReceived() > 25,
+                                  qPrintable(QStringLiteral("%1 packets, %2 undecryptable")
+                                                 .arg(media->packetsReceived())
+                                                 .arg(media->packetsUndecryptable())),
+                                  15000);
         QVERIFY(c.api("uuid_kill " + uuid.toUtf8()).body == "+OK\n");
         QTRY_COMPARE_WITH_TIMEOUT(ua.activeSpeakerGain(), -1.0f, 5000);
     }
