@@ -107,7 +107,6 @@ private slots:
         LabClient c;
         QVERIFY(c.login(lab.port()));
         QVERIFY2(ua.Init(), qPrintable(ua.initError()));
-        QCOMPARE(ua.audioPort(), config.mediaPort);
         ua.setRegistrarPort(lab.server().sip()->port());
         QSignalSpy ok(&ua, &CPJSIPSUA::registrationOK);
         QSignalSpy refused(&ua, &CPJSIPSUA::registrationError);
@@ -121,6 +120,7 @@ private slots:
 
         QVERIFY(ua.addAccount("1001@127.0.0.1", "pw1001"));
         QTRY_COMPARE_WITH_TIMEOUT(ok.count(), 1, 10000);
+        QCOMPARE(ua.audioPort(), config.mediaPort);
         const LabFrame reg = c.waitEvent("Event-Subclass", "sofia::register");
         const QString port = QString::number(ua.transportPort(CPJSIPSUA::Transport::Udp));
         QCOMPARE(reg.field("from-user"), "1001");
