@@ -57,7 +57,7 @@ public:
             all << remote;
         all << "-sf" << file << args << "-i"
             << "127.0.0.1"
-            << "-p" << QString::number(m_port) << "-m"
+            << "-p" << QString::number(m_port) << "-mp" << QString::number(freeUdpPort()) << "-m"
             << "1"
             << "-nostdin"
             << "-timeout"
