@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QtMath>
 
 static QString dataDir()
 {
@@ -81,7 +82,7 @@ bool LabFixture::writeFile(const QString &path, const QByteArray &data)
     return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
 }
 
-QString LabFixture::writeWav(const QString &name, int milliseconds)
+QString LabFixture::writeWav(const QString &name, int milliseconds, int hz, int amplitude)
 {
     const quint32 rate = 8000, dataSize = rate * 2 * quint32(milliseconds) / 1000;
     QByteArray wav;
@@ -95,6 +96,8 @@ QString LabFixture::writeWav(const QString &name, int milliseconds)
     out.writeRawData("data", 4);
     out << dataSize;
     const QString path = QDir(recordingsPath()).filePath(name);
-    writeFile(path, wav + QByteArray(int(dataSize), '\0'));
+    for (quint32 i = 0; i < dataSize / 2; ++i)
+        out << qint16(qRound(amplitude * qSin(2 * M_PI * hz * i / rate)));
+    writeFile(path, wav);
     return path;
 }

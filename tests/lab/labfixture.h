@@ -37,8 +37,9 @@ public:
     // does not have (see LabFrame::mismatches); empty when nothing is.
     static QString problems(const LabFrame &event, const QString &number, const LabFields &expected = {});
     static bool writeFile(const QString &path, const QByteArray &data);
-    // Writes a PCM WAV of the given length (8 kHz, 16-bit mono) into the recordings folder.
-    QString writeWav(const QString &name, int milliseconds);
+    // Writes a PCM WAV of the given length (8 kHz, 16-bit mono) into the recordings folder:
+    // silence, or a sine of that frequency and amplitude.
+    QString writeWav(const QString &name, int milliseconds, int hz = 0, int amplitude = 0);
 
 private:
     QTemporaryDir m_dir;

@@ -9,7 +9,6 @@
 #include "tests/lab/labfixture.h"
 #include "tests/labsip/rtpprobe.h"
 
-#include <QDataStream>
 #include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
@@ -55,14 +54,9 @@ public:
         QStringList all;
         if (!remote.isEmpty())
             all << remote;
-        all << "-sf" << file << args << "-i"
-            << "127.0.0.1"
-            << "-p" << QString::number(m_port) << "-mp" << QString::number(freeUdpPort()) << "-m"
-            << "1"
-            << "-nostdin"
-            << "-timeout"
-            << "20s"
-            << "-trace_logs";
+        all << "-sf" << file << args << "-p" << QString::number(m_port) << "-mp"
+            << QString::number(freeUdpPort());
+        all += QStringLiteral("-i 127.0.0.1 -m 1 -nostdin -timeout 20s -trace_logs").split(' ');
         m_process.start(sippPath(), all);
         // sipp needs a moment before its socket answers.
         return m_process.waitForStarted() && (QTest::qWait(250), true);
@@ -74,11 +68,11 @@ public:
         return m_process.state() == QProcess::NotRunning && m_process.exitStatus() == QProcess::NormalExit &&
                m_process.exitCode() == 0;
     }
-    QString log(const QString &pattern = "*_logs.log") const
+    QString log() const
     {
         QString all;
         const QDir dir(m_dir.path());
-        for (const QString &name : dir.entryList({pattern})) {
+        for (const QString &name : dir.entryList({"*_logs.log"})) {
             QFile f(dir.filePath(name));
             if (f.open(QIODevice::ReadOnly))
                 all += QString::fromUtf8(f.readAll());
@@ -130,26 +124,6 @@ QString jobResult(LabClient &c, const QByteArray &command)
 LabClient::Match memberAction(const QString &action, const QString &uuid)
 {
     return [=](const LabFrame &f) { return f.field("Action") == action && f.field("Unique-ID") == uuid; };
-}
-
-// A PCM WAV of a sine: 8 kHz, 16-bit mono.
-QString toneWav(const QString &path, int milliseconds, int hz, int amplitude)
-{
-    const quint32 samples = 8 * quint32(milliseconds), dataSize = samples * 2;
-    QByteArray wav;
-    QDataStream out(&wav, QIODevice::WriteOnly);
-    out.setByteOrder(QDataStream::LittleEndian);
-    out.writeRawData("RIFF", 4);
-    out << 36 + dataSize;
-    out.writeRawData("WAVEfmt ", 8);
-    out << quint32(16) << quint16(1) << quint16(1) << quint32(8000) << quint32(16000) << quint16(2)
-        << quint16(16);
-    out.writeRawData("data", 4);
-    out << dataSize;
-    for (quint32 i = 0; i < samples; ++i)
-        out << qint16(qRound(amplitude * qSin(2 * M_PI * hz * i / 8000.0)));
-    LabFixture::writeFile(path, wav);
-    return path;
 }
 
 } // namespace
@@ -306,7 +280,7 @@ void LabSipTest::answeredCallCarriesConferenceAudioBothWays()
     QCOMPARE(c.waitEvent(memberAction("stop-talking", uuid)).field("Talking"), "false");
 
     // A recording played into the conference reaches the callee, then the tone returns.
-    const QString wav = toneWav(QDir(rig.lab.recordingsPath()).filePath("rec.wav"), 1500, 1000, 12000);
+    const QString wav = rig.lab.writeWav("rec.wav", 1500, 1000, 12000);
     QVERIFY(c.api("conference room1 play " + wav.toUtf8()).body.startsWith("+OK (play) Playing file"));
     QTest::qWait(200);
     m = probe.measure(600);
@@ -339,7 +313,7 @@ void LabSipTest::calleeHoldsThenHangsUp()
     rig.client.waitEvent(memberAction("add-member", uuid));
     // The re-INVITE is accepted and the member stays until the callee's BYE.
     const LabFrame gone = rig.client.waitEvent(memberAction("del-member", uuid), 5000);
-    QVERIFY2(callee.log().contains("hold answered"), qPrintable(callee.log("*_messages.log")));
+    QVERIFY2(callee.log().contains("hold answered"), qPrintable(callee.log()));
     QCOMPARE(gone.field("Hangup-Cause"), "NORMAL_CLEARING");
     QVERIFY2(callee.succeeded(), qPrintable(callee.output()));
     QCOMPARE(rig.client.api("conference room1 count").body, "-ERR Conference room1 not found\n");

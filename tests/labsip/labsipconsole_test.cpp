@@ -18,15 +18,6 @@
 
 namespace {
 
-QByteArray originate(const QString &uuid, const QString &secure)
-{
-    return QString("bgapi originate {originate_timeout=10,origination_caller_id_name='room1',"
-                   "origination_caller_id_number=room1,rtp_secure_media=%1}[origination_uuid=%2]"
-                   "user/1001@127.0.0.1 room1 XML conference\n\n")
-        .arg(secure, uuid)
-        .toUtf8();
-}
-
 // An RTP port (and the RTCP one above it) nobody uses: the agent's default port is shared by
 // every agent on the machine, and parallel test runs would steal each other's media.
 int freeMediaPort()
@@ -41,14 +32,14 @@ int freeMediaPort()
 }
 
 // The console's own template for calling a user into a conference, with its loud-alarm leg.
-QByteArray consoleOriginate(const QString &uuid)
+QByteArray originate(const QString &uuid, const QString &secure = "forbidden")
 {
     return QString(
                "bgapi originate {originate_timeout=30,origination_caller_id_name='room1',rtp_secure_media="
-               "forbidden,origination_caller_id_number=room1,origination_callee_id_name='Тест'}[api_hangup_"
+               "%2,origination_caller_id_number=room1,origination_callee_id_name='Тест'}[api_hangup_"
                "hook='originate loopback/1001@127.0.0.1/answered 0',origination_uuid=%1]user/1001@127.0.0.1,"
                "[leg_delay_start=30]loopback/1001@127.0.0.1/alarm room1 XML conference\n\n")
-        .arg(uuid)
+        .arg(uuid, secure)
         .toUtf8();
 }
 
@@ -131,7 +122,7 @@ private slots:
 
         // The server calls the console into a conference; the console answers at once.
         const QString uuid = LabEvent::newUuid();
-        QCOMPARE(jobResult(c, consoleOriginate(uuid)), "+OK " + uuid + "\n");
+        QCOMPARE(jobResult(c, originate(uuid)), "+OK " + uuid + "\n");
         const LabFrame added = c.waitEvent([&](const LabFrame &f) {
             return f.field("Action") == "add-member" && f.field("Unique-ID") == uuid;
         });
