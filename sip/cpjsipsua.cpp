@@ -4,7 +4,10 @@
 #include "app/xmlconfig.h"
 #include "sip/sipaudiodevices.h"
 
+#include <QCoreApplication>
 #include <QDebug>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -22,6 +25,8 @@ const int startupLimitMs = 10000;
 // Calls the server may hold with the dispatcher at once (one per conference
 // joined); the library's default of a few would answer the rest with busy.
 const int maxCalls = 64;
+// Longest wait for the server to confirm the un-REGISTER at logout.
+const int unregisterWaitMs = 1000;
 
 LinphoneLoggingServiceCbs *s_loggingCbs = nullptr;
 bool s_instanceMade = false;
@@ -326,7 +331,7 @@ bool CPJSIPSUA::Deinit()
         return false;
     stopSoundTest();
     if (m_account)
-        removeAccount(m_account);
+        unregisterAccount();
     m_listeners.clear();
     m_accountId.clear();
     m_registrarUri.clear();
@@ -335,6 +340,26 @@ bool CPJSIPSUA::Deinit()
     m_password.clear();
     destroyCore();
     return true;
+}
+
+void CPJSIPSUA::unregisterAccount()
+{
+    // Removing the account sends the un-REGISTER, but only the core's next iterations carry
+    // it out (with a fresh digest challenge on the way); a core stopped at once leaves the
+    // server calling a console that is gone until the binding expires. Logout waits for it
+    // briefly and keeps the event loop turning meanwhile, so the window does not freeze.
+    LinphoneAccount *account = linphone_account_ref(m_account);
+    const bool registered = linphone_account_get_state(account) == LinphoneRegistrationOk;
+    removeAccount(m_account);
+    QElapsedTimer clock;
+    clock.start();
+    while (registered && linphone_account_get_state(account) != LinphoneRegistrationCleared &&
+           clock.elapsed() < unregisterWaitMs) {
+        linphone_core_iterate(m_core);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
+        QThread::msleep(5);
+    }
+    linphone_account_unref(account);
 }
 
 void CPJSIPSUA::removeAccount(LinphoneAccount *account)

@@ -142,6 +142,7 @@ private:
     void applyMediaSettings(const XMLConfig &config);
     void destroyCore();
     void removeAccount(LinphoneAccount *account);
+    void unregisterAccount();
 
     bool m_initialised = false;
     // Between a successful Init() and the core's coming up.

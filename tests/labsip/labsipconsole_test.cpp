@@ -136,6 +136,12 @@ private slots:
         // Kicking the member ends the console's call.
         QVERIFY(c.api("conference room1 kick all").body.startsWith("+OK kicked"));
         QTRY_COMPARE_WITH_TIMEOUT(ua.activeSpeakerGain(), -1.0f, 5000);
+
+        // Logging out takes the binding away at once: the server must not keep calling a
+        // console that is gone until the registration expires.
+        QVERIFY(ua.Deinit());
+        QCOMPARE(c.waitEvent("Event-Subclass", "sofia::unregister").field("from-user"), "1001");
+        QVERIFY(c.api("list_users user 1001").body.contains("|error/user_not_registered|"));
     }
 
     void secureMediaCombinations_data()
