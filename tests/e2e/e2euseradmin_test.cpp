@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -43,6 +44,18 @@ public:
 };
 
 const QString kLogin = QStringLiteral("4817");
+const QString kContact = QStringLiteral("sip:4817@127.0.0.1:5199");
+
+// One command on the lab's control port; its status line.
+QByteArray control(quint16 port, const QString &line)
+{
+    QTcpSocket s;
+    s.connectToHost(QHostAddress::LocalHost, port);
+    s.write(line.toUtf8() + '\n');
+    while (s.waitForReadyRead(10000) && !s.canReadLine()) {
+    }
+    return s.readLine().trimmed();
+}
 const QString kName = QStringLiteral("Сквозной Проверочный");
 
 } // namespace
@@ -64,6 +77,7 @@ private:
     UserAdmin *m_admin = nullptr;
     LabClient m_db;
     QString m_uri;
+    bool m_created = false;
 
     template <typename T>
     static T *field(QWidget *dialog, const char *name)
@@ -156,6 +170,7 @@ private slots:
                                  10000);
         QVERIFY2(!m_users->hasUser(m_uri), "left over from an earlier run: run scripts/lab-down and lab-up");
         QVERIFY(m_db.login(m_env.port("LAB_ESL_PORT"), m_env.value("LAB_ESL_PASSWORD").toUtf8(), false));
+        m_db.api("db delete/alarms/" + kLogin.toUtf8()); // the login is this test's own
         QCOMPARE(alarmEntry(), QStringLiteral("-ERR no reply\n"));
     }
 
@@ -202,12 +217,28 @@ private slots:
         QCOMPARE(alarmEntry(), QStringLiteral("10.20.30.40 .1.3.6.1.4.1.47781.9999.4.3.7.0"));
         QCOMPARE(m_prompter.warnings.size(), 1);
         QCOMPARE(m_prompter.questions.size(), 1);
+        m_created = true;
+
+        // The accepted key was kept: the next session of the console does not ask again.
+        SSHSFTPLink nextSession;
+        nextSession.setKnownHostsFile(m_home.filePath("known_hosts").toUtf8());
+        QVERIFY2(nextSession.connectTo("127.0.0.1", "freeswitch", m_env.value("LAB_SSH_PASSWORD").toUtf8(),
+                                       false, m_config.sshPort),
+                 nextSession.lastError.constData());
+        QCOMPARE(nextSession.knownState, int(SSHSFTPLink::ServerKnown));
+        nextSession.disconnect();
     }
 
     // Information read back over SFTP, then the edit: technician, one group less, an alarm
     // device on slot 0 of another address.
     void editedRoleAndGroupsReachTheTree()
     {
+        if (!m_created)
+            QSKIP("the user was not created");
+        // Registered from now on; the tree learns the contact with the reload of the edit.
+        QCOMPARE(control(m_env.port("LAB_CONTROL_PORT"), "register " + kLogin + " " + kContact).left(3),
+                 "+OK");
+        QTRY_VERIFY_WITH_TIMEOUT(m_users->user(m_uri).registered, 10000);
         m_admin->userInformation(m_uri); // as the tree's context menu opens it
         QTRY_VERIFY_WITH_TIMEOUT(m_admin->infoDialog(), 10000);
         CUserInfoDialog *info = m_admin->infoDialog();
@@ -220,6 +251,8 @@ private slots:
         CUserAddEditDialog *edit = m_admin->editDialog();
         QVERIFY(field<QLineEdit>(edit, "loginEdit")->isReadOnly());
         QCOMPARE(field<QLineEdit>(edit, "operatorPhone")->text(), QStringLiteral("5551234"));
+        QCOMPARE(field<QComboBox>(edit, "groupsCombo")->currentText(),
+                 QStringLiteral("Сквозная А;Сквозная Б;"));
         QCOMPARE(field<QLineEdit>(edit, "alarmIpEdit")->text(), QString()); // not read back
         field<QComboBox>(edit, "userTypeCombo")->setCurrentText(QStringLiteral("Техник"));
         field<QComboBox>(edit, "groupsCombo")->setEditText(QStringLiteral("Сквозная Б;"));
@@ -236,10 +269,13 @@ private slots:
 
     void deletedUserLeavesTreeAndAlarm()
     {
+        if (!m_created)
+            QSKIP("the user was not created");
         m_admin->userInformation(m_uri); // as the tree's context menu opens it
         QTRY_VERIFY_WITH_TIMEOUT(m_admin->infoDialog(), 10000);
         CUserInfoDialog *info = m_admin->infoDialog();
         QCOMPARE(field<QLineEdit>(info, "userType")->text(), QStringLiteral("Техник"));
+        QCOMPARE(field<QLineEdit>(info, "contact")->text(), kContact);
         button(info, QStringLiteral("Удалить"))->click();
         QCOMPARE(m_prompter.questions.last(),
                  QStringLiteral("Вы уверенны что хотите удалить пользователя ") + kName);
@@ -257,12 +293,11 @@ private slots:
         m_sshThread.quit();
         m_sshThread.wait();
         // After a failed step the user must not stay in the lab for the other tests.
-        if (m_users && m_users->hasUser(m_uri)) {
-            if (m_link.isConnected())
-                m_link.deleteFile(m_env.value("LAB_USER_FILE_TEMPLATE").arg(kLogin).toUtf8());
-            m_db.api("db delete/alarms/" + kLogin.toUtf8());
-            m_db.api("reloadxml");
-        }
+        if (m_link.isConnected())
+            m_link.deleteFile(m_env.value("LAB_USER_FILE_TEMPLATE").arg(kLogin).toUtf8());
+        m_db.api("db delete/alarms/" + kLogin.toUtf8());
+        m_db.api("reloadxml");
+        control(m_env.port("LAB_CONTROL_PORT"), "unregister " + kLogin);
         m_link.disconnect();
         delete m_admin;
         delete m_users;
