@@ -12,6 +12,7 @@
 namespace {
 
 bool s_autologinDisabled = false;
+bool s_reloginRequested = false;
 QTextCodec *s_localeCodec = nullptr;
 
 } // namespace
@@ -78,6 +79,16 @@ bool Startup::autologinDisabled()
 void Startup::setAutologinDisabled(bool disabled)
 {
     s_autologinDisabled = disabled;
+}
+
+bool Startup::reloginRequested()
+{
+    return s_reloginRequested;
+}
+
+void Startup::setReloginRequested(bool requested)
+{
+    s_reloginRequested = requested;
 }
 
 QTextCodec *Startup::localeCodec()

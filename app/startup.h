@@ -7,8 +7,9 @@
 class QTextCodec;
 
 // The start-up steps of the console and the process-wide values they settle:
-// whether automatic log-in was disabled on the command line, and the text codec
-// of the locale (the SSH link decodes the library's error texts with it).
+// whether automatic log-in was disabled on the command line or a relogin is
+// under way, and the text codec of the locale (the SSH link decodes the
+// library's error texts with it).
 // Static only; used on the GUI thread by main() and read later by the login
 // dialog and the SSH link.
 class Startup
@@ -35,5 +36,9 @@ public:
 
     static bool autologinDisabled();
     static void setAutologinDisabled(bool disabled);
+    // Set when the operator asks to log in again (Alt+Q); the login dialog then
+    // does not log in by itself.
+    static bool reloginRequested();
+    static void setReloginRequested(bool requested);
     static QTextCodec *localeCodec();
 };

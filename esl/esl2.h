@@ -72,6 +72,8 @@ public:
 
     bool isAuthenticated() const { return m_authenticated; }
     bool isDead() const { return m_dead; }
+    // Pause between two connection attempts, in milliseconds.
+    int reconnectInterval() const { return m_reconnectInterval; }
 
     // For tests only: shorten the request (5000 ms), reconnect (10000 ms) and
     // delayed-connected (500 ms) periods.
