@@ -1,12 +1,12 @@
 #include "app/eventfilter.h"
 
 #include "app/logincycle.h"
+#include "app/startup.h"
 
 #include <QKeyEvent>
 #include <QWidget>
 
-EventFilter::EventFilter(QObject *parent)
-    : QObject(parent)
+EventFilter::EventFilter(QObject *parent) : QObject(parent)
 {}
 
 bool EventFilter::eventFilter(QObject *watched, QEvent *event)
@@ -16,7 +16,7 @@ bool EventFilter::eventFilter(QObject *watched, QEvent *event)
     const auto *key = static_cast<QKeyEvent *>(event);
     if (key->key() != Qt::Key_Q || key->modifiers() != Qt::AltModifier)
         return QObject::eventFilter(watched, event);
-    LoginCycle::setReloginRequested(true);
+    Startup::setReloginRequested(true);
     if (m_window)
         m_window->close();
     return true;

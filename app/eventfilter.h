@@ -17,7 +17,7 @@ public:
 
     void setMainWindow(QWidget *window) { m_window = window; }
 
-protected:
+public:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:

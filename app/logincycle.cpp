@@ -2,18 +2,18 @@
 
 #include "app/eventfilter.h"
 #include "app/logfile.h"
+#include "app/startup.h"
 #include "app/xmlconfig.h"
 
 #include <QApplication>
-#include <QDesktopWidget>
 #include <QDialog>
 #include <QIcon>
+#include <QScreen>
 #include <QWidget>
 
 #include <time.h>
 
 namespace {
-bool s_reloginRequested = false;
 bool s_mainWindowShown = false;
 
 const int kMaximized = Qt::WindowMaximized;
@@ -25,24 +25,12 @@ void logInfo(const QString &text)
 }
 } // namespace
 
-bool LoginCycle::reloginRequested()
-{
-    return s_reloginRequested;
-}
-
-void LoginCycle::setReloginRequested(bool requested)
-{
-    s_reloginRequested = requested;
-}
-
 bool LoginCycle::mainWindowShown()
 {
     return s_mainWindowShown;
 }
 
-LoginCycle::LoginCycle(Parts &parts, XMLConfig &config)
-    : m_parts(parts)
-    , m_config(config)
+LoginCycle::LoginCycle(Parts &parts, XMLConfig &config) : m_parts(parts), m_config(config)
 {}
 
 LoginCycle::~LoginCycle()
@@ -63,7 +51,7 @@ int LoginCycle::run()
 
         QDialog *dialog = m_parts.createLoginDialog();
         const int result = dialog->exec();
-        m_config.loginDialogScreen = QApplication::desktop()->primaryScreen();
+        m_config.loginDialogScreen = QGuiApplication::screens().indexOf(QGuiApplication::primaryScreen());
         m_config.loginDialogX = dialog->x();
         m_config.loginDialogY = dialog->y();
         delete dialog;
@@ -78,7 +66,7 @@ int LoginCycle::run()
         icon.addFile(QStringLiteral(":/Data/blue.ico"), QSize(), QIcon::Normal, QIcon::Off);
         QApplication::setWindowIcon(icon);
         m_config.save();
-        s_reloginRequested = false;
+        Startup::setReloginRequested(false);
         m_window = m_parts.createSession();
         m_filter->setMainWindow(m_window);
         qApp->installEventFilter(m_filter);
@@ -99,7 +87,7 @@ int LoginCycle::run()
         m_filter->setMainWindow(nullptr);
 
         m_parts.closeLinks();
-    } while (s_reloginRequested);
+    } while (Startup::reloginRequested());
 
     m_parts.destroyProcessObjects();
     m_parts.shutdownLibraries(true);

@@ -49,10 +49,6 @@ public:
     QWidget *mainWindow() const { return m_window; }
     EventFilter *eventFilter() const { return m_filter; }
 
-    // Set by Alt+Q; cleared before each main window is built. The login
-    // dialog does not log in by itself while it is set.
-    static bool reloginRequested();
-    static void setReloginRequested(bool requested);
     // True while a main window is shown; the relogin key acts only then.
     static bool mainWindowShown();
 

@@ -1,7 +1,6 @@
 #include "ui/connectionwatch.h"
 
-ConnectionWatch::ConnectionWatch(QObject *parent)
-    : QObject(parent)
+ConnectionWatch::ConnectionWatch(QObject *parent) : QObject(parent)
 {}
 
 void ConnectionWatch::setDeadState(bool dead)

@@ -9,8 +9,7 @@
 
 #include <QDialog>
 
-ConsoleParts::ConsoleParts(DialogFactory loginDialog)
-    : m_loginDialog(std::move(loginDialog))
+ConsoleParts::ConsoleParts(DialogFactory loginDialog) : m_loginDialog(std::move(loginDialog))
 {}
 
 ConsoleParts::~ConsoleParts()
@@ -31,6 +30,11 @@ void ConsoleParts::createProcessObjects()
     QObject::connect(m_users, SIGNAL(userListReloaded()), m_conferences, SLOT(eslConnected()));
     QObject::connect(m_esl, SIGNAL(conferenceEvent(ESL2::Event)), m_conferences,
                      SLOT(conferenceEvent(ESL2::Event)), Qt::QueuedConnection);
+}
+
+MainAppFrameWindow3 *ConsoleParts::window() const
+{
+    return m_window;
 }
 
 QDialog *ConsoleParts::createLoginDialog()

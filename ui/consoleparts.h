@@ -34,7 +34,7 @@ public:
     ESL2 *esl() const { return m_esl; }
     UserListModel *users() const { return m_users; }
     ConferenceListModel *conferences() const { return m_conferences; }
-    MainAppFrameWindow3 *window() const { return m_window; }
+    MainAppFrameWindow3 *window() const;
 
     // Tests keep the process-wide libraries alive between runs.
     void setShutdownLibraries(bool shutdown) { m_shutdownLibraries = shutdown; }

@@ -2,8 +2,7 @@
 
 #include <QLayout>
 
-DoubleLineButton::DoubleLineButton(QWidget *parent)
-    : QPushButton(parent)
+DoubleLineButton::DoubleLineButton(QWidget *parent) : QPushButton(parent)
 {}
 
 void DoubleLineButton::toggled(bool checked)

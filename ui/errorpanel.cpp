@@ -1,4 +1,5 @@
 #include "ui/errorpanel.h"
+#include "ui/errorpanel_p.h"
 
 #include <QAudioDecoder>
 #include <QAudioDeviceInfo>
@@ -23,6 +24,7 @@ ErrorPanel::ErrorPanel(QWidget *parent)
     , m_alarmFile(QStringLiteral(":/Data/alarm.wav"))
     , m_muteIcon(QStringLiteral(":/Data/mute24.png"))
     , m_decoder(new QAudioDecoder(this))
+    , m_decodedAudio(new LoopingAudio(&m_decodedBytes, this))
 {
     setObjectName(QStringLiteral("errorPanel"));
     setFrameShape(QFrame::Panel);
@@ -38,8 +40,7 @@ ErrorPanel::ErrorPanel(QWidget *parent)
 
     if (!m_alarmFile.open(QIODevice::ReadOnly))
         qWarning() << "ErrorPanel::ErrorPanel(): cannot open" << m_alarmFile.fileName();
-    m_decodedAudio.setBuffer(&m_decodedBytes);
-    m_decodedAudio.open(QIODevice::ReadOnly);
+    m_decodedAudio->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
 
     connect(m_decoder, &QAudioDecoder::bufferReady, this, &ErrorPanel::audioDataReady);
     connect(m_decoder, &QAudioDecoder::finished, this, &ErrorPanel::audioDecodingFinished);
@@ -47,12 +48,8 @@ ErrorPanel::ErrorPanel(QWidget *parent)
 
 ErrorPanel::~ErrorPanel()
 {
-    // The output reads from m_decodedAudio; it must stop before the buffer goes.
-    if (m_output) {
-        m_output->disconnect(this);
-        m_output->stop();
-        delete m_output;
-    }
+    // The output reads from the decoded audio; it must stop before that goes.
+    dropOutput();
     m_decoder->disconnect(this);
     m_decoder->stop();
 }
@@ -81,13 +78,35 @@ void ErrorPanel::dropFirst()
     m_muted = false;
 }
 
+void ErrorPanel::makeOutput()
+{
+    m_output = new QAudioOutput(m_device, m_format, this);
+    connect(m_output, &QAudioOutput::stateChanged, this, &ErrorPanel::handleStateChanged);
+    m_output->setVolume(qreal(m_volume) / 100);
+}
+
+void ErrorPanel::dropOutput()
+{
+    if (!m_output)
+        return;
+    m_output->disconnect(this);
+    m_output->stop();
+    delete m_output;
+    m_output = nullptr;
+}
+
 void ErrorPanel::playFromStart()
 {
     if (!m_output)
         return;
-    m_output->stop();
-    m_decodedAudio.seek(0);
-    m_output->start(&m_decodedAudio);
+    // A fresh output for every start: starting a QAudioOutput again after it was
+    // stopped can hang Qt's PulseAudio backend.
+    if (m_output->state() != QAudio::StoppedState || m_output->processedUSecs() > 0) {
+        dropOutput();
+        makeOutput();
+    }
+    m_decodedAudio->rewind();
+    m_output->start(m_decodedAudio);
 }
 
 void ErrorPanel::stopOutput()
@@ -137,11 +156,10 @@ void ErrorPanel::timeout()
 
 void ErrorPanel::handleStateChanged(QAudio::State newState)
 {
-    // Idle means the whole alarm has been played: start it over for a seamless loop.
-    if (newState == QAudio::IdleState && m_output) {
-        m_decodedAudio.seek(0);
-        m_output->start(&m_decodedAudio);
-    }
+    // The source never ends, so idle can only mean the device starved for a
+    // moment; the output resumes by itself as soon as it can pull again.
+    if (newState == QAudio::IdleState && m_output)
+        qDebug() << "ErrorPanel::handleStateChanged(): alarm output starved:" << m_output->error();
 }
 
 void ErrorPanel::setVolume(int v)
@@ -180,12 +198,7 @@ QAudioFormat ErrorPanel::chooseFormat(const QAudioDeviceInfo &device)
 
 void ErrorPanel::setAudioDevice(QString devName)
 {
-    if (m_output) {
-        m_output->disconnect(this);
-        m_output->stop();
-        delete m_output;
-        m_output = nullptr;
-    }
+    dropOutput();
 
     QAudioDeviceInfo device;
     bool found = false;
@@ -210,15 +223,15 @@ void ErrorPanel::setAudioDevice(QString devName)
     }
     qDebug() << "ErrorPanel::setAudioDevice(): selected format:" << format;
 
-    m_output = new QAudioOutput(device, format, this);
-    connect(m_output, &QAudioOutput::stateChanged, this, &ErrorPanel::handleStateChanged);
-    m_output->setVolume(qreal(m_volume) / 100);
+    m_device = device;
+    m_format = format;
+    makeOutput();
 
     m_decoder->stop();
     m_alarmFile.seek(0);
     m_decoder->setSourceDevice(&m_alarmFile);
     m_decoder->setAudioFormat(format);
-    m_decodedAudio.seek(0);
+    m_decodedAudio->rewind();
     m_decodedBytes.clear();
     m_decoder->start();
 }

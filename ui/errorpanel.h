@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QAudio>
+#include <QAudioDeviceInfo>
 #include <QAudioFormat>
-#include <QBuffer>
 #include <QFile>
 #include <QIcon>
 #include <QLabel>
@@ -10,8 +10,8 @@
 #include <QTimer>
 
 class QAudioDecoder;
-class QAudioDeviceInfo;
 class QAudioOutput;
+class LoopingAudio;
 
 // One-line warning strip at the top of the main window. Shows the oldest
 // pending warning for at least five seconds, and while any warning is pending
@@ -34,7 +34,7 @@ public:
     bool isTesting() const { return m_testing; }
     int volume() const { return m_volume; }
     QAudioOutput *audioOutput() const { return m_output; }
-    QByteArray decodedAudio() const { return m_decodedAudio.data(); }
+    QByteArray decodedAudio() const { return m_decodedBytes; }
 
     // The box a click must hit to silence the alarm, in widget coordinates.
     QRect muteClickArea() const;
@@ -69,6 +69,8 @@ private:
     void dropFirst();
     void playFromStart();
     void stopOutput();
+    void makeOutput();
+    void dropOutput();
     QRect muteIconArea() const;
 
     QStringList m_messages;
@@ -76,13 +78,15 @@ private:
     bool m_minimumShown = false;
     bool m_removalPending = false;
     QAudioOutput *m_output = nullptr;
+    QAudioDeviceInfo m_device;
+    QAudioFormat m_format;
     QFile m_alarmFile;
     int m_volume = 0;
     bool m_muted = false;
     QIcon m_muteIcon;
     QAudioDecoder *m_decoder = nullptr;
     QByteArray m_decodedBytes;
-    QBuffer m_decodedAudio;
+    LoopingAudio *m_decodedAudio;
     bool m_decoded = false;
     bool m_testing = false;
 };

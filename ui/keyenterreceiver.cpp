@@ -2,8 +2,7 @@
 
 #include <QKeyEvent>
 
-KeyEnterReceiver::KeyEnterReceiver(QObject *parent)
-    : QObject(parent)
+KeyEnterReceiver::KeyEnterReceiver(QObject *parent) : QObject(parent)
 {}
 
 bool KeyEnterReceiver::eventFilter(QObject *watched, QEvent *event)

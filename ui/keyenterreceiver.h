@@ -16,6 +16,6 @@ signals:
     void ShowHideAllUsersGroup();
     void quit();
 
-protected:
+public:
     bool eventFilter(QObject *watched, QEvent *event) override;
 };

@@ -3,9 +3,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 
-LineEditEscapeKey::LineEditEscapeKey(const QString &hint, QWidget *parent)
-    : QLineEdit(parent)
-    , m_hint(hint)
+LineEditEscapeKey::LineEditEscapeKey(const QString &hint, QWidget *parent) : QLineEdit(parent), m_hint(hint)
 {}
 
 void LineEditEscapeKey::setHint(const QString &hint)

@@ -1,7 +1,7 @@
 #include "ui/mainappframewindow3.h"
 
 #include "app/logfile.h"
-#include "app/logincycle.h"
+#include "app/startup.h"
 #include "app/xmlconfig.h"
 #include "conferences/conferencelistmodel.h"
 #include "conferences/conferencelistview.h"
@@ -84,7 +84,7 @@ MainAppFrameWindow3::MainAppFrameWindow3(QWidget *parent)
     , m_redIcon(QStringLiteral(":/Data/red.ico"))
     , m_watch(new ConnectionWatch(this))
 {
-    LoginCycle::setReloginRequested(false);
+    Startup::setReloginRequested(false);
     setWindowTitle(QStringLiteral("Tesmar - ") + XMLConfig::instance().currentLoginAddress);
     setWindowIcon(m_blueIcon);
 
@@ -145,10 +145,9 @@ void MainAppFrameWindow3::buildToolBar()
 
     auto *pages = new QActionGroup(this);
     auto pageAction = [&](const QString &text, const QString &name) {
-        QAction *action = bar->addAction(
-            twoStateIcon(QStringLiteral(":/Data/menu_%1.png").arg(name),
-                         QStringLiteral(":/Data/menu_%1_white.png").arg(name)),
-            text);
+        QAction *action = bar->addAction(twoStateIcon(QStringLiteral(":/Data/menu_%1.png").arg(name),
+                                                      QStringLiteral(":/Data/menu_%1_white.png").arg(name)),
+                                         text);
         action->setCheckable(true);
         pages->addAction(action);
         return action;
@@ -207,13 +206,13 @@ QWidget *MainAppFrameWindow3::buildUsersPanel()
     auto *headingLayout = new QHBoxLayout(headingRow);
     headingLayout->setContentsMargins(4, 0, 0, 0);
     headingLayout->addWidget(heading(QStringLiteral("Пользователи"), headingRow), 1);
-    m_unregisteredButton = iconButton(QStringLiteral(":/Data/hideUnregistered.png"),
-                                      QStringLiteral("Показывать/скрывать незарегистрированных пользователей"),
-                                      headingRow);
-    m_newUserButton =
-        iconButton(QStringLiteral(":/Data/adduser.png"), QStringLiteral("Создание нового пользователя"), headingRow);
-    m_filterButton =
-        iconButton(QStringLiteral(":/Data/FilterZoom.png"), QStringLiteral("Фильтр пользователей"), headingRow);
+    m_unregisteredButton =
+        iconButton(QStringLiteral(":/Data/hideUnregistered.png"),
+                   QStringLiteral("Показывать/скрывать незарегистрированных пользователей"), headingRow);
+    m_newUserButton = iconButton(QStringLiteral(":/Data/adduser.png"),
+                                 QStringLiteral("Создание нового пользователя"), headingRow);
+    m_filterButton = iconButton(QStringLiteral(":/Data/FilterZoom.png"),
+                                QStringLiteral("Фильтр пользователей"), headingRow);
     headingLayout->addWidget(m_unregisteredButton);
     headingLayout->addWidget(m_newUserButton);
     headingLayout->addWidget(m_filterButton);
@@ -254,8 +253,9 @@ QWidget *MainAppFrameWindow3::buildConferencePanel()
                                        QStringLiteral("Завершить конференцию"), panel);
     m_callParticipantsButton = iconButton(QStringLiteral(":/Data/StartSelectedConference.png"),
                                           QStringLiteral("Вызвать участников в конференцию"), panel);
-    m_telephoneButton = iconButton(QStringLiteral(":/Data/TelephoneCall.png"),
-                                   QStringLiteral("Вызов абонента телефонной сети общего пользования"), panel);
+    m_telephoneButton =
+        iconButton(QStringLiteral(":/Data/TelephoneCall.png"),
+                   QStringLiteral("Вызов абонента телефонной сети общего пользования"), panel);
     m_endConferenceButton->setEnabled(false);
     m_callParticipantsButton->setEnabled(false);
     for (QToolButton *button :
@@ -344,7 +344,8 @@ void MainAppFrameWindow3::connectUsers()
 
 void MainAppFrameWindow3::connectConferences()
 {
-    connect(m_participantsView, SIGNAL(haveParticipants(bool)), m_endConferenceButton, SLOT(setEnabled(bool)));
+    connect(m_participantsView, SIGNAL(haveParticipants(bool)), m_endConferenceButton,
+            SLOT(setEnabled(bool)));
     connect(m_participantsView, SIGNAL(canRecallToConference(bool)), m_callParticipantsButton,
             SLOT(setEnabled(bool)));
     if (ConferenceListModel *conferences = ConferenceListModel::instance())
@@ -440,7 +441,8 @@ void MainAppFrameWindow3::MicrophoneButtonPressed()
     CPJSIPSUA::instance().setMicrophoneLevel(unsigned(level));
     m_micAction->setIcon(QIcon(m_micMuted ? QStringLiteral(":/Data/menu_mic-mute.png")
                                           : QStringLiteral(":/Data/menu_mic-10.png")));
-    m_micAction->setToolTip(m_micMuted ? QStringLiteral("Включить микрофон") : QStringLiteral("Выключить микрофон"));
+    m_micAction->setToolTip(m_micMuted ? QStringLiteral("Включить микрофон")
+                                       : QStringLiteral("Выключить микрофон"));
 }
 
 void MainAppFrameWindow3::eslConnectionDead(bool dead)
