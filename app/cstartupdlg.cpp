@@ -20,12 +20,17 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
 
 QString s_serverHost;
 QString s_loginAddress;
+
+// An attempt that has produced nothing by the time the client retries is reported
+// a little after that retry.
+const int kSilenceSlackMs = 250;
 
 const char *const kPasswordQuery = "SELECT value FROM options WHERE name = 'event-socket-pwd'";
 
@@ -42,6 +47,9 @@ CStartupDlg::CStartupDlg(QWidget *parent)
     setWindowTitle(QStringLiteral("Tesmar - Авторизация"));
     setWindowIcon(QIcon(QStringLiteral(":/Data/blue.ico")));
     buildWidgets();
+    m_silence = new QTimer(this);
+    m_silence->setSingleShot(true);
+    connect(m_silence, &QTimer::timeout, this, &CStartupDlg::eventSocketSilent);
 
     const XMLConfig &config = XMLConfig::instance();
     for (const XMLConfig::UserEntry &user : config.users)
@@ -173,6 +181,8 @@ void CStartupDlg::setStep(Step step)
 {
     m_step = step;
     m_busy->setVisible(step == Step::Database || step == Step::Password || step == Step::EventSocket);
+    if (step != Step::EventSocket)
+        m_silence->stop();
 }
 
 void CStartupDlg::loginChanged(QString text)
@@ -260,8 +270,10 @@ void CStartupDlg::eventSocketPwd(QList<QStringList> result, QString error, int c
     config.currentEslPassword = password;
     setStep(Step::EventSocket);
     showInfo(connectingToEventSocket());
-    if (ESL2 *esl = ESL2::instance())
+    if (ESL2 *esl = ESL2::instance()) {
+        m_silence->start(esl->reconnectInterval() + kSilenceSlackMs);
         emit esl->sigConnect(m_host, config.eslPort, password);
+    }
 }
 
 void CStartupDlg::eventSocketFailed(QString text)
@@ -270,9 +282,25 @@ void CStartupDlg::eventSocketFailed(QString text)
     if (m_step != Step::EventSocket || !esl)
         return;
     const QString reason = LoginRules::eventSocketFailure(text, m_host, XMLConfig::instance().eslPort);
-    if (reason.isEmpty())
+    if (!reason.isEmpty())
+        showRetry(reason, esl->reconnectInterval());
+}
+
+void CStartupDlg::eventSocketSilent()
+{
+    ESL2 *esl = ESL2::instance();
+    if (m_step != Step::EventSocket || !esl)
         return;
-    const QDateTime next = QDateTime::currentDateTime().addMSecs(esl->reconnectInterval());
+    showRetry(LoginRules::eventSocketFailure(QStringLiteral("operation timed out"), m_host,
+                                             XMLConfig::instance().eslPort),
+              esl->reconnectInterval() - kSilenceSlackMs);
+}
+
+void CStartupDlg::showRetry(const QString &reason, int msUntilRetry)
+{
+    if (ESL2 *esl = ESL2::instance())
+        m_silence->start(esl->reconnectInterval() + kSilenceSlackMs);
+    const QDateTime next = QDateTime::currentDateTime().addMSecs(msUntilRetry);
     showInfo(connectingToEventSocket() + QLatin1Char('\n') + reason + QLatin1Char('\n') +
              QStringLiteral("Следующая попытка в ") + next.toString(QStringLiteral("HH:mm:ss")));
 }

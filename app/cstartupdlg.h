@@ -11,6 +11,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QTimer;
 
 // The modal login dialog shown before every main window. One press of "Вход" (or
 // the automatic log-in of the first remembered user) runs the whole chain: start
@@ -43,6 +44,7 @@ public slots:
 private slots:
     void sipInitFailed(QString error);
     void eventSocketFailed(QString text);
+    void eventSocketSilent();
 
 private:
     enum class Step { Idle, Database, Password, EventSocket, Finished };
@@ -51,6 +53,7 @@ private:
     void centreOnScreen();
     void showInfo(const QString &text);
     void setStep(Step step);
+    void showRetry(const QString &reason, int msUntilRetry);
 
     QComboBox *m_userBox = nullptr;
     QLineEdit *m_passwordField = nullptr;
@@ -59,6 +62,8 @@ private:
     QLabel *m_infoPanel = nullptr;
     QLabel *m_errorPanel = nullptr;
     QProgressBar *m_busy = nullptr;
+    // Fires when an event-socket attempt neither succeeded nor failed in time.
+    QTimer *m_silence = nullptr;
     QString m_host;
     Step m_step = Step::Idle;
 };

@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QStringList>
+#include <QTextCodec>
 #include <QTextStream>
 
 #include <atomic>
@@ -108,6 +109,40 @@ void installMessageHandler()
     s_previousHandler.store(previous == qtDefault ? nullptr : previous);
 }
 
+// "yyyy'.'MM'.'dd hh:mm:ss.zzz " without going through QDateTime's pattern formatting. Turning
+// the clock into local time makes the C library look at the time zone file on every call, so
+// the text up to the seconds is kept per second (the caller holds the log's lock).
+QByteArray timestamp(qint64 *cachedSecond, QByteArray *cachedText)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = now / 1000;
+    if (second != *cachedSecond) {
+        const QDateTime local = QDateTime::fromMSecsSinceEpoch(second * 1000);
+        const QDate d = local.date();
+        const QTime t = local.time();
+        char text[32];
+        const int n = snprintf(text, sizeof text, "%04d.%02d.%02d %02d:%02d:%02d.", d.year(), d.month(),
+                               d.day(), t.hour(), t.minute(), t.second());
+        *cachedText = QByteArray(text, n);
+        *cachedSecond = second;
+    }
+    const int ms = int(now % 1000);
+    const char tail[5] = {char('0' + ms / 100), char('0' + ms / 10 % 10), char('0' + ms % 10), ' ', 0};
+    return *cachedText + tail;
+}
+
+// Standard error takes the local 8-bit encoding; on a UTF-8 system that is the file's bytes.
+bool localIsUtf8()
+{
+    static const bool utf8 = QTextCodec::codecForLocale()->mibEnum() == 106;
+    return utf8;
+}
+
+// Below this the debug log holds a line back; a warning must never wait.
+constexpr int kFlushLevel = WARNING;
+// Held-back standard error output is written early once it grows past this.
+constexpr int kMaxPendingStderr = 64 * 1024;
+
 QString dashedDate(const QDate &date)
 {
     return date.toString(QStringLiteral("yyyy MM dd")).replace(QLatin1Char(' '), QLatin1Char('-'));
@@ -158,13 +193,25 @@ LogFile::LogFile(const std::string &path, int threshold)
         return;
     }
     m_file = file;
+    m_buffered = m_path != kMainLogPath;
+    if (m_buffered)
+        m_flusher = std::thread([this] { runFlusher(); });
 }
 
 LogFile::~LogFile()
 {
     if (s_debugSink.testAndSetOrdered(this, nullptr))
         s_debugGone.storeRelease(1);
+    if (m_flusher.joinable()) {
+        {
+            QMutexLocker locker(&m_lock);
+            m_stopping = true;
+            m_wake.wakeAll();
+        }
+        m_flusher.join();
+    }
     QMutexLocker locker(&m_lock);
+    flushLocked();
     if (m_file) {
         m_file->close();
         delete m_file;
@@ -187,6 +234,38 @@ LogFile &LogFile::debugLog()
     return log;
 }
 
+void LogFile::runFlusher()
+{
+    const BusyGuard busy;
+    QMutexLocker locker(&m_lock);
+    while (!m_stopping) {
+        if (!m_dirty) {
+            m_wake.wait(&m_lock);
+            continue;
+        }
+        // Let the lines of the next moment join this write.
+        m_wake.wait(&m_lock, kFlushIntervalMs);
+        flushLocked();
+    }
+}
+
+void LogFile::flush()
+{
+    QMutexLocker locker(&m_lock);
+    flushLocked();
+}
+
+void LogFile::flushLocked()
+{
+    if (!m_pendingStderr.isEmpty()) {
+        fwrite(m_pendingStderr.constData(), 1, static_cast<size_t>(m_pendingStderr.size()), stderr);
+        m_pendingStderr.clear();
+    }
+    if (m_file)
+        m_file->flush();
+    m_dirty = false;
+}
+
 void LogFile::write(int level, const QString &text)
 {
     if (level < m_threshold)
@@ -196,15 +275,28 @@ void LogFile::write(int level, const QString &text)
         return;
     const BusyGuard busy;
 
-    const QString line =
-        QDateTime::currentDateTime().toString(QStringLiteral("yyyy'.'MM'.'dd hh:mm:ss.zzz ")) +
-        QLatin1String(levelTag(level)) + text + QLatin1Char('\n');
-    m_file->write(line.toUtf8());
-    // Lines before a crash are the ones most wanted.
-    m_file->flush();
-    fputs(line.toLocal8Bit().constData(), stderr);
+    const QByteArray prefix = timestamp(&m_stampSecond, &m_stampText) + levelTag(level);
+    const QByteArray utf8 = QByteArray(prefix + text.toUtf8() + '\n');
+    m_file->write(utf8);
+    if (m_buffered && level < kFlushLevel) {
+        m_pendingStderr += localIsUtf8() ? utf8 : QByteArray(prefix + text.toLocal8Bit() + '\n');
+        if (m_pendingStderr.size() > kMaxPendingStderr)
+            flushLocked();
+        if (!m_dirty) {
+            m_dirty = true;
+            m_wake.wakeAll();
+        }
+    } else {
+        // Lines before a crash are the ones most wanted: this one and all before it go out now.
+        flushLocked();
+        if (localIsUtf8())
+            fwrite(utf8.constData(), 1, static_cast<size_t>(utf8.size()), stderr);
+        else
+            fputs(QByteArray(prefix + text.toLocal8Bit() + '\n').constData(), stderr);
+    }
 
     if (m_viewer) {
+        const QString line = QString::fromUtf8(utf8);
         QScrollBar *bar = m_viewer->verticalScrollBar();
         const int position = bar->value();
         m_viewer->setPlainText(line + m_viewer->toPlainText());

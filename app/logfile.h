@@ -1,8 +1,12 @@
 #pragma once
 
+#include <QByteArray>
 #include <QMutex>
 #include <QString>
+#include <QWaitCondition>
+
 #include <string>
+#include <thread>
 
 class QFile;
 class QPlainTextEdit;
@@ -16,6 +20,11 @@ enum LogLevel { DEBUG = 0, TRACE = 1, INFO = 2, WARNING = 3, ERROR = 4 };
 // instances are built on first use (the program forces both before main()) and
 // live until exit; the first Qt message builds them too. write() may be called
 // from any thread; the viewer belongs to the GUI thread.
+//
+// The main log reaches its file with every line. The debug log, which takes tens of
+// thousands of lines per directory load, keeps its lines (file and standard error) in
+// memory for at most kFlushIntervalMs: a helper thread writes them out, every warning or
+// worse goes out at once with everything before it, and so does the rest at exit.
 class LogFile
 {
 public:
@@ -29,7 +38,11 @@ public:
     static LogFile &mainLog();
     static LogFile &debugLog();
 
+    static constexpr int kFlushIntervalMs = 200;
+
     void write(int level, const QString &text);
+    // Writes out the lines held back so far.
+    void flush();
     bool loadIntoViewer();
 
     // The main window attaches its viewer and detaches it before it is destroyed.
@@ -40,9 +53,21 @@ public:
     QString filePath() const;
 
 private:
+    void flushLocked();
+    void runFlusher();
+
     QFile *m_file = nullptr;
     QPlainTextEdit *m_viewer = nullptr;
     std::string m_path;
     int m_threshold = DEBUG;
     QMutex m_lock;
+    // Debug log only: lines waiting for the flusher thread.
+    bool m_buffered = false;
+    bool m_dirty = false;
+    bool m_stopping = false;
+    QByteArray m_pendingStderr;
+    qint64 m_stampSecond = -1;
+    QByteArray m_stampText;
+    QWaitCondition m_wake;
+    std::thread m_flusher;
 };

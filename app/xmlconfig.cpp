@@ -1,7 +1,11 @@
 #include "app/xmlconfig.h"
 
+#include "app/logfile.h"
+
 #include <QDebug>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QXmlStreamReader>
@@ -15,12 +19,10 @@ namespace {
 const char *const kFileName = "TesmarDispatcher.xml";
 const int kMinReregistration = 120;
 
-QString defaultPath()
+QString firstConfigDirectory()
 {
     // locate() returns the first existing configuration directory with a trailing '/'.
-    return QStandardPaths::locate(QStandardPaths::ConfigLocation, QString(),
-                                  QStandardPaths::LocateDirectory) +
-           QLatin1String(kFileName);
+    return QStandardPaths::locate(QStandardPaths::ConfigLocation, QString(), QStandardPaths::LocateDirectory);
 }
 
 const char *const kSwitchKeywords[] = {"manual", "auto", "permanent", "forced"};
@@ -288,8 +290,21 @@ void readDialHistory(QXmlStreamReader &reader, XMLConfig &c)
 
 } // namespace
 
-XMLConfig::XMLConfig() : filePath(defaultPath())
+XMLConfig::XMLConfig() : filePath(defaultFilePath())
 {}
+
+QString XMLConfig::defaultFilePath()
+{
+    QString dir = firstConfigDirectory();
+    // Without the user's own directory the first existing one is a system directory such as
+    // /etc/xdg that a dispatcher cannot write to: every save would fail. Create the user's.
+    if (dir.isEmpty() || !QFileInfo(dir).isWritable()) {
+        const QString home = QStandardPaths::writableLocation(QStandardPaths::ConfigLocation);
+        if (!home.isEmpty() && QDir().mkpath(home))
+            dir = firstConfigDirectory();
+    }
+    return dir + QLatin1String(kFileName);
+}
 
 XMLConfig::XMLConfig(const QString &path) : filePath(path)
 {}
@@ -360,6 +375,18 @@ bool XMLConfig::load()
 }
 
 bool XMLConfig::save()
+{
+    m_saveError.clear();
+    if (!writeFile()) {
+        m_saveError = QStringLiteral("Не удалось сохранить настройки в файл %1").arg(filePath);
+        qWarning("XMLConfig::save(): cannot write %s", qPrintable(filePath));
+        LogFile::mainLog().write(WARNING, m_saveError);
+        return false;
+    }
+    return true;
+}
+
+bool XMLConfig::writeFile()
 {
     QSaveFile file(filePath);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))

@@ -26,8 +26,7 @@ public:
         QString password;
     };
 
-    // The path defaults to "TesmarDispatcher.xml" in the first existing configuration
-    // directory; tests pass their own.
+    // The path defaults to defaultFilePath(); tests pass their own.
     XMLConfig();
     explicit XMLConfig(const QString &filePath);
     virtual ~XMLConfig();
@@ -35,8 +34,16 @@ public:
     // The process-wide instance.
     static XMLConfig &instance();
 
+    // "TesmarDispatcher.xml" in the first existing configuration directory; when none is
+    // writable, the user's own (~/.config) is created first and normally becomes that directory.
+    static QString defaultFilePath();
+
     bool load();
+    // False when the file cannot be written; the failure is then in the main log and in
+    // saveError(), for the operator's error panel.
     bool save();
+    // The operator-level text of the last failed save ("" after a successful one).
+    QString saveError() const { return m_saveError; }
     void clearCurrentLogin();
 
     // LastStart
@@ -109,4 +116,9 @@ public:
 
     bool fileLoaded = false;
     QString filePath;
+
+private:
+    bool writeFile();
+
+    QString m_saveError;
 };

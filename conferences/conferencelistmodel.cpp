@@ -1,6 +1,7 @@
 #include "conferences/conferencelistmodel.h"
 
 #include "app/xmlconfig.h"
+#include "conferences/commandsafety.h"
 #include "conferences/conferenceparticipantsmodel.h"
 #include "conferences/deferredautodelete.h"
 #include "conferences/memberdirectory.h"
@@ -32,8 +33,23 @@ ConferenceListModel::ConferenceListModel(QObject *parent)
     m_primaryDisplayName = primaryDisplayFromConfig(m_primaryId);
     if (insertRows(0, 1))
         setData(index(0, 0), m_primaryId, Qt::DisplayRole);
-    if (ESL2 *esl = ESL2::instance())
+    if (!attachEsl())
+        qWarning() << "ConferenceListModel: no event-socket client yet; originate results are followed "
+                      "once it connects";
+}
+
+bool ConferenceListModel::attachEsl()
+{
+    ESL2 *esl = ESL2::instance();
+    if (!esl)
+        return false;
+    if (esl != m_esl) {
+        if (m_esl)
+            disconnect(m_esl, nullptr, this, nullptr);
+        m_esl = esl;
         connect(esl, &ESL2::backgroundJob, this, &ConferenceListModel::backgroundJob);
+    }
+    return true;
 }
 
 ConferenceListModel::~ConferenceListModel()
@@ -142,9 +158,44 @@ QString ConferenceListModel::getMemberId(const QString &name, const QString &uri
     return QString();
 }
 
+QStringList ConferenceListModel::conferenceNames() const
+{
+    QStringList names;
+    for (const ConferenceEntry &entry : m_conferences)
+        names.append(entry.name);
+    names.sort();
+    return names;
+}
+
+QStringList ConferenceListModel::dispatcherConferences() const
+{
+    const QString dispatcher = MemberDirectory::dispatcherUri();
+    QStringList names;
+    for (const ConferenceEntry &entry : m_conferences) {
+        const ConferenceParticipantsModel *members = entry.participants.get();
+        for (int i = 0; i < members->rowCount(); ++i) {
+            const QModelIndex m = members->index(i, 0);
+            if (m.data(ConferenceParticipantsModel::UriRole).toString() == dispatcher &&
+                m.data(ConferenceParticipantsModel::StateRole).toInt() ==
+                    ConferenceParticipantsModel::Connected &&
+                !m.data(ConferenceParticipantsModel::PstnRole).toBool()) {
+                names.append(entry.name);
+                break;
+            }
+        }
+    }
+    names.sort();
+    return names;
+}
+
 int ConferenceListModel::addNewConference()
 {
     QString prefix = XMLConfig::instance().newConferencePrefix;
+    QString why;
+    if (!prefix.isEmpty() && !CommandSafety::isConferenceName(prefix + QLatin1Char('1'), &why)) {
+        qWarning() << "ConferenceListModel::addNewConference(): unusable prefix" << prefix << why;
+        prefix.clear();
+    }
     if (prefix.isEmpty())
         prefix = QStringLiteral("конференция-");
     QString candidate;
@@ -220,6 +271,11 @@ bool ConferenceListModel::rename(int row, const QString &requested, bool checked
             name = m_primaryId;
         if (rowOf(name) >= 0)
             return false;
+        QString why;
+        if (!CommandSafety::isConferenceName(name, &why)) {
+            emit nameRefused(why);
+            return false;
+        }
     }
     m_conferences[row].name = name;
     m_conferences[row].participants->setHeaderData(0, Qt::Horizontal, name, Qt::EditRole);
@@ -421,13 +477,13 @@ void ConferenceListModel::configChanged()
 
 void ConferenceListModel::eslConnected()
 {
-    ESL2 *esl = ESL2::instance();
-    if (!esl) {
+    // The client may have been built after this model: follow it from its first connection.
+    if (!attachEsl()) {
         qWarning() << "ConferenceListModel::eslConnected(): no event-socket client";
         return;
     }
-    esl->sendRequest(QStringLiteral("api conference xml_list\n\n"), this,
-                     QStringLiteral("conferenceListReceived"), QVariant());
+    m_esl->sendRequest(QStringLiteral("api conference xml_list\n\n"), this,
+                       QStringLiteral("conferenceListReceived"), QVariant());
 }
 
 bool ConferenceListModel::stripPstnPrefix(QString &uri) const

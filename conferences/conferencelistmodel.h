@@ -7,6 +7,7 @@
 #include <QAbstractItemModel>
 #include <QList>
 #include <QMap>
+#include <QPointer>
 #include <QStringList>
 
 #include <ctime>
@@ -46,6 +47,12 @@ public:
     bool isUserInConference(const QString &name, const QString &uri) const;
     QString getMemberId(const QString &name, const QString &uri) const;
     int addNewConference();
+    bool hasConference(const QString &name) const { return rowOf(name) >= 0; }
+    // Every conference name, sorted.
+    QStringList conferenceNames() const;
+    // The conferences in which the dispatcher has a connected (non-PSTN) member, sorted by name.
+    QStringList dispatcherConferences() const;
+    bool isDispatcherConnected() const { return !dispatcherConferences().isEmpty(); }
 
     QModelIndex index(int row, int column, const QModelIndex &parent = QModelIndex()) const override;
     QModelIndex parent(const QModelIndex &child) const override;
@@ -69,6 +76,8 @@ public:
     void setPendingCallMaxAgeForTest(int seconds) { m_pendingMaxAge = seconds; }
 
 signals:
+    // The operator typed a conference name the server cannot take; text says why, in Russian.
+    void nameRefused(QString text);
     void callToConference(QString confName, QString uri);
     void transferRequest(QString toConference, QString fromConference, QString memberId);
     void dispatcherEnteredConference(QString conference);
@@ -87,6 +96,8 @@ public slots:
     void configChanged();
 
 private:
+    // Follows the event-socket client that exists now; false when there is none yet.
+    bool attachEsl();
     int rowOf(const QString &name) const;
     bool isPrimary(int row) const;
     bool rename(int row, const QString &name, bool checked);
@@ -95,6 +106,7 @@ private:
     void applySnapshotMembers(const QString &name, const QDomElement &members);
     void memberAdded(const ESL2::Event &event, const QString &name);
     void memberDeleted(const ESL2::Event &event, const QString &name);
+    void rememberJobFailure(const ESL2::Event &event);
     void setMemberRole(const ESL2::Event &event, const QString &name, int role, bool value);
     // After a member of uri left name: emits dispatcherLeftConference when no other
     // live row of the dispatcher remains.
@@ -102,6 +114,7 @@ private:
     void startAutoDelete(int seconds, const std::shared_ptr<ConferenceParticipantsModel> &model,
                          const QModelIndex &member);
 
+    QPointer<ESL2> m_esl;
     QList<ConferenceEntry> m_conferences;
     QStringList m_joinedConferences;
     QMap<QString, PendingCall> m_pendingCalls;

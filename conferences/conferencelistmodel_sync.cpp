@@ -10,6 +10,7 @@
 #include <QDomDocument>
 #include <QDomElement>
 #include <QSet>
+#include <QVector>
 
 using PM = ConferenceParticipantsModel;
 
@@ -133,7 +134,11 @@ void ConferenceListModel::applySnapshotMembers(const QString &name, const QDomEl
             continue;
         }
         const QString id = idElement.text();
-        QString uri = numberElement.text() + QLatin1Char('@') + domain;
+        // A PSTN member is its bare number, as in the add-member event; users get the domain.
+        QString uri = numberElement.text();
+        const bool pstn = stripPstnPrefix(uri);
+        if (!pstn)
+            uri += QLatin1Char('@') + domain;
         const QDomElement flags = member.firstChildElement(QStringLiteral("flags"));
         bool canSpeak = true;
         bool talking = false;
@@ -144,7 +149,6 @@ void ConferenceListModel::applySnapshotMembers(const QString &name, const QDomEl
             talking = flagIsTrue(flags, QStringLiteral("talking"), false);
         }
 
-        const bool pstn = stripPstnPrefix(uri);
         if (!pstn && uri == dispatcher && !m_joinedConferences.contains(name)) {
             m_joinedConferences.append(name);
             emit dispatcherEnteredConference(name);
@@ -335,6 +339,8 @@ void ConferenceListModel::memberAdded(const ESL2::Event &event, const QString &n
     members->setData(m, callUuid, PM::CallUuidRole);
     members->setData(m, canSpeak, PM::CanSpeakRole);
     members->setData(m, talking, PM::TalkingRole);
+    // The server has answered whatever the console was waiting for on this row.
+    members->setData(m, QString(), PM::PendingRole);
 
     int state = PM::Connected;
     if (!placeholder) {
@@ -381,6 +387,17 @@ void ConferenceListModel::memberAdded(const ESL2::Event &event, const QString &n
 }
 
 void ConferenceListModel::backgroundJob(ESL2::Event event)
+{
+    rememberJobFailure(event);
+    // The rows of every conference learn the result too; copies, as a row may empty its conference.
+    QVector<std::shared_ptr<PM>> models;
+    for (const ConferenceEntry &entry : qAsConst(m_conferences))
+        models.append(entry.participants);
+    for (const std::shared_ptr<PM> &members : qAsConst(models))
+        members->conferenceEvent(event);
+}
+
+void ConferenceListModel::rememberJobFailure(const ESL2::Event &event)
 {
     const QString body = event.value(QStringLiteral("_body"));
     if (event.value(QStringLiteral("Job-Command")) != QLatin1String("originate") ||

@@ -18,4 +18,6 @@ struct ConferenceMember
     QString jobUuid;
     bool pstn = false;
     bool privileged = false;
+    // What the console asked the server to do with this member and awaits; empty when nothing.
+    QString pending;
 };

@@ -128,6 +128,12 @@ void ConferenceParticipantsItemDelegate::paint(QPainter *painter, const QStyleOp
         status = QStringLiteral("Подключен");
     else if (state == PM::Failed)
         status = index.data(Qt::ToolTipRole).toString();
+    // A command awaiting the server shows instead; a refused one leaves its cause as tool tip.
+    const QString pending = index.data(PM::PendingRole).toString();
+    if (!pending.isEmpty())
+        status = pending;
+    else if (status.isEmpty())
+        status = index.data(Qt::ToolTipRole).toString();
     if (!status.isEmpty()) {
         QFont statusFont = option.font;
         statusFont.setItalic(true);

@@ -13,10 +13,7 @@ const char *const kMemberMime = "application/x-conference-member";
 }
 
 ConferenceParticipantsModel::ConferenceParticipantsModel(QObject *parent) : QAbstractItemModel(parent)
-{
-    if (ESL2 *esl = ESL2::instance())
-        connect(esl, &ESL2::backgroundJob, this, &ConferenceParticipantsModel::conferenceEvent);
-}
+{}
 
 QString ConferenceParticipantsModel::callErrorText(const QString &body)
 {
@@ -96,6 +93,8 @@ QVariant ConferenceParticipantsModel::data(const QModelIndex &index, int role) c
         return m.pstn;
     case PrivilegedRole:
         return m.privileged;
+    case PendingRole:
+        return m.pending;
     default:
         return QVariant();
     }
@@ -124,10 +123,22 @@ bool ConferenceParticipantsModel::setData(const QModelIndex &index, const QVaria
         m.memberType = value.toString();
         break;
     case StateRole: {
-        const bool wasEnded = isEndedState(m.state);
+        const int old = m.state;
         m.state = value.toInt();
-        if (wasEnded != isEndedState(m.state))
+        if (isEndedState(old) != isEndedState(m.state))
             roles.append(EndedRole);
+        if (old != m.state) {
+            // A new state answers whatever was awaited; an error text belongs to the failure
+            // (or refused command) it describes, so it goes unless the row fails now.
+            if (!m.pending.isEmpty()) {
+                m.pending.clear();
+                roles.append(PendingRole);
+            }
+            if (m.state != Failed && !m.toolTip.isEmpty()) {
+                m.toolTip.clear();
+                roles.append(Qt::ToolTipRole);
+            }
+        }
         break;
     }
     case CanSpeakRole:
@@ -147,6 +158,9 @@ bool ConferenceParticipantsModel::setData(const QModelIndex &index, const QVaria
         break;
     case PrivilegedRole:
         m.privileged = value.toBool();
+        break;
+    case PendingRole:
+        m.pending = value.toString();
         break;
     default:
         qCritical() << "ConferenceParticipantsModel::setData(): unsupported role" << role;
@@ -225,19 +239,26 @@ QMimeData *ConferenceParticipantsModel::mimeData(const QModelIndexList &indexes)
 
 Qt::DropActions ConferenceParticipantsModel::supportedDragActions() const
 {
-    return Qt::CopyAction | Qt::MoveAction;
+    // Never a move: Qt would delete the dragged row itself, and the server's del-member that
+    // really moves the member would then find nothing to update.
+    return Qt::CopyAction;
+}
+
+QModelIndex ConferenceParticipantsModel::findRow(int role, const QString &value) const
+{
+    if (value.isEmpty())
+        return QModelIndex();
+    for (int row = 0; row < m_members.size(); ++row) {
+        if (data(index(row, 0), role).toString() == value)
+            return index(row, 0);
+    }
+    return QModelIndex();
 }
 
 void ConferenceParticipantsModel::conferenceEvent(ESL2::Event event)
 {
-    const QString jobUuid = event.value(QStringLiteral("Job-UUID"));
-    int row = -1;
-    for (int i = 0; i < m_members.size(); ++i) {
-        if (m_members.at(i).jobUuid == jobUuid) {
-            row = i;
-            break;
-        }
-    }
+    // Rows that never had a job (planned, real members) must not match a job without an id.
+    const int row = findRow(JobUuidRole, event.value(QStringLiteral("Job-UUID"))).row();
     if (row < 0)
         return;
     const QString body = event.value(QStringLiteral("_body"));

@@ -40,6 +40,7 @@ public:
         EndedRole = Qt::UserRole + 8,
         PstnRole = Qt::UserRole + 9,
         PrivilegedRole = Qt::UserRole + 10,
+        PendingRole = Qt::UserRole + 11,
     };
 
     explicit ConferenceParticipantsModel(QObject *parent = nullptr);
@@ -67,8 +68,11 @@ public:
     QMimeData *mimeData(const QModelIndexList &indexes) const override;
     Qt::DropActions supportedDragActions() const override;
 
+    // The first row whose role holds value, or an invalid index; value must not be empty.
+    QModelIndex findRow(int role, const QString &value) const;
+
 public slots:
-    // Fed with every BACKGROUND_JOB: marks the row of a failed originate.
+    // Fed with every BACKGROUND_JOB (by ConferenceListModel): marks the row of a failed originate.
     void conferenceEvent(ESL2::Event event);
 
 private:

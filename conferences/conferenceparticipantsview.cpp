@@ -165,7 +165,8 @@ void ConferenceParticipantsView::mousePressEvent(QMouseEvent *event)
             return;
         }
         if (state >= 4 && state <= 6) {
-            emit callToConference(conference, idx.data(PM::UriRole).toString());
+            emit callToConference(conference, idx.data(PM::UriRole).toString(),
+                                  idx.data(PM::PstnRole).toBool());
             return;
         }
     } else if (inRight) {
@@ -177,6 +178,7 @@ void ConferenceParticipantsView::mousePressEvent(QMouseEvent *event)
             QVariantHash ctx;
             ctx.insert(QStringLiteral("conference"), conference);
             ctx.insert(QStringLiteral("row"), idx.row());
+            ctx.insert(QStringLiteral("callUuid"), idx.data(PM::CallUuidRole).toString());
             if (esl)
                 esl->sendRequest(QStringLiteral("api uuid_kill ") + idx.data(PM::CallUuidRole).toString() +
                                      QStringLiteral("\n\n"),
@@ -200,8 +202,13 @@ void ConferenceParticipantsView::killResponse(QString res, QVariant ctx)
     const QVariantHash hash = ctx.toHash();
     if (conferenceName() != hash.value(QStringLiteral("conference")).toString())
         return;
-    // The channel was already gone: drop the row the server cannot hang up.
-    const int row = hash.value(QStringLiteral("row"), -1).toInt();
-    if (row >= 0 && row < model()->rowCount())
-        model()->removeRow(row);
+    // The channel was already gone: drop the row the server cannot hang up. Rows may have moved
+    // since the click, so the row is found again by its call.
+    const QString callUuid = hash.value(QStringLiteral("callUuid")).toString();
+    if (callUuid.isEmpty())
+        return;
+    const QModelIndexList rows =
+        model()->match(model()->index(0, 0), PM::CallUuidRole, callUuid, 1, Qt::MatchExactly);
+    if (!rows.isEmpty())
+        model()->removeRow(rows.first().row());
 }

@@ -20,7 +20,8 @@ public:
     ConferenceParticipantsItemDelegate *participantsDelegate() const { return m_delegate; }
 
 signals:
-    void callToConference(QString confName, QString uri);
+    // A re-call of an ended row; pstn tells a public-network number from a directory user.
+    void callToConference(QString confName, QString uri, bool pstn);
     void canRecallToConference(bool can);
     void haveParticipants(bool have);
 

@@ -10,7 +10,12 @@
 
 namespace {
 
-ESL2 *s_instance = nullptr;
+// Live clients, oldest first; the newest is the process-wide instance.
+QList<ESL2 *> &liveInstances()
+{
+    static QList<ESL2 *> list;
+    return list;
+}
 
 const char kSubscription[] =
     "event json PRESENCE_IN RELOADXML BACKGROUND_JOB MODULE_LOAD CUSTOM sofia::register "
@@ -142,6 +147,12 @@ bool isSingleCommand(const QByteArray &text)
     return true;
 }
 
+// The directory in XML carries every user's password param.
+bool holdsSecrets(const QString &request)
+{
+    return request.startsWith(QLatin1String("api xml_locate "));
+}
+
 QString firstLine(const QString &request)
 {
     const int nl = request.indexOf(QLatin1Char('\n'));
@@ -218,7 +229,7 @@ ESL2::ESL2(QObject *parent)
     connect(&m_reconnectTimer, &QTimer::timeout, this, &ESL2::reconnectTimeout);
     connect(&m_delayedConnectedTimer, &QTimer::timeout, this, &ESL2::connected);
 
-    s_instance = this;
+    liveInstances().append(this);
 }
 
 ESL2::~ESL2()
@@ -231,13 +242,13 @@ ESL2::~ESL2()
     m_socket->disconnect(this);
     delete m_socket;
     m_socket = nullptr;
-    if (s_instance == this)
-        s_instance = nullptr;
+    liveInstances().removeOne(this);
 }
 
 ESL2 *ESL2::instance()
 {
-    return s_instance;
+    const QList<ESL2 *> &list = liveInstances();
+    return list.isEmpty() ? nullptr : list.last();
 }
 
 void ESL2::sendRequest(const QString &request)
@@ -375,8 +386,13 @@ bool ESL2::consume(const char *data, int size)
 
 void ESL2::processMessage(Message &message)
 {
-    if (QLoggingCategory::defaultCategory()->isDebugEnabled())
-        qDebug().noquote() << QStringLiteral("ESL2: message received:\n") + message.toText();
+    if (QLoggingCategory::defaultCategory()->isDebugEnabled()) {
+        if (message.contentType == Message::Reply && m_pending && holdsSecrets(m_currentRequest))
+            qDebug("ESL2: message received: reply of %d bytes to \"%s\" (not logged: it holds passwords)",
+                   message.body.size(), qPrintable(firstLine(m_currentRequest)));
+        else
+            qDebug().noquote() << QStringLiteral("ESL2: message received:\n") + message.toText();
+    }
 
     switch (message.contentType) {
     case Message::AuthRequest: {
@@ -435,6 +451,7 @@ void ESL2::processReply(const Message &message)
     if (!m_authenticated) {
         if (message.replyText == QLatin1String("+OK accepted")) {
             m_authenticated = true;
+            ++m_sessionNumber;
             emit connected();
             // A connected() handler may have torn the connection down again.
             if (m_authenticated && !m_pending) {

@@ -74,6 +74,9 @@ public:
     bool isDead() const { return m_dead; }
     // Pause between two connection attempts, in milliseconds.
     int reconnectInterval() const { return m_reconnectInterval; }
+    // Grows by one with every accepted login on the socket: listeners of connected() tell a
+    // new session (a load) from a reload that a server event asked for within the same one.
+    quint64 sessionNumber() const { return m_sessionNumber; }
 
     // For tests only: shorten the request (5000 ms), reconnect (10000 ms) and
     // delayed-connected (500 ms) periods.
@@ -160,6 +163,7 @@ private:
     // Bumped whenever the connection is torn down, so that bytes still in hand from the old
     // connection are not processed after a message handler reset it.
     quint64 m_connectionGeneration = 0;
+    quint64 m_sessionNumber = 0;
 };
 
 Q_DECLARE_METATYPE(ESL2::Event)

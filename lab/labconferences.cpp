@@ -2,6 +2,7 @@
 
 #include "lab/labevent.h"
 #include "lab/labplayer.h"
+#include "lab/labrecorder.h"
 #include "lab/labserver.h"
 
 #include <QDateTime>
@@ -36,7 +37,11 @@ QString urlEncode(const QString &s)
 
 } // namespace
 
-LabConferences::LabConferences(LabServer *server) : QObject(server), m_server(server)
+LabConferences::LabConferences(LabServer *server)
+    : QObject(server)
+    , m_server(server)
+    , m_recorder(new LabRecorder(server->config().recordings, server->config().cdrCommand,
+                                 server->config().recordAll, this))
 {}
 
 LabConferences::~LabConferences() = default;
@@ -91,6 +96,7 @@ LabConferences::Conference &LabConferences::ensure(const QString &name)
     c.uuid = LabEvent::newUuid();
     c.createdMs = nowMs();
     it = m_conferences.insert(name, c);
+    m_recorder->conferenceCreated(name);
     LabEvent e = conferenceEvent(it.value(), QStringLiteral("conference_new"), 3848);
     e.add(QStringLiteral("Action"), QStringLiteral("conference-create"));
     m_server->publish(e);
@@ -100,6 +106,7 @@ LabConferences::Conference &LabConferences::ensure(const QString &name)
 void LabConferences::addMember(Conference &c, const Member &m)
 {
     c.members.append(m);
+    m_recorder->memberJoined(c.name, m.id, m.channel.callerIdNumber, m.channel.callerIdName);
     m_server->publish(
         memberEvent(c, m, QStringLiteral("add-member"), QStringLiteral("conference_member_add"), 962));
     if (c.floorId == 0) {
@@ -132,6 +139,7 @@ LabConferences::Member LabConferences::removeMember(Conference &c, int index, co
                                       QStringLiteral("conference_api_sub_kick"), 902));
     }
     Member m = c.members.takeAt(index);
+    m_recorder->memberLeft(c.name, m.id);
     if (c.floorId == m.id) {
         c.floorId = c.members.isEmpty() ? 0 : c.members.first().id;
         LabEvent e = conferenceEvent(c, QStringLiteral("conference_member_set_floor_holder"), 1158);
@@ -161,6 +169,7 @@ void LabConferences::destroyIfEmpty(const QString &name)
     e.add(QStringLiteral("Action"), QStringLiteral("conference-destroy"));
     m_conferences.erase(it);
     m_server->publish(e);
+    m_recorder->conferenceEnded(name);
 }
 
 LabConferences::Member *LabConferences::findMember(Conference &c, int id)
@@ -344,6 +353,8 @@ QString LabConferences::api(const QString &args)
         return play(it.value(), words.mid(2));
     if (verb == QLatin1String("stop"))
         return stopPlay(it.value());
+    if (verb == QLatin1String("record") || verb == QLatin1String("norecord"))
+        return recordCommand(name, verb, words.mid(2));
     if (verb == QLatin1String("pause_play")) {
         if (!it->player)
             return QStringLiteral("-ERR no reply\n");
@@ -455,6 +466,13 @@ QString LabConferences::transfer(Conference &c, const QStringList &words)
     }
     destroyIfEmpty(from);
     return out;
+}
+
+QString LabConferences::recordCommand(const QString &name, const QString &verb, const QStringList &words)
+{
+    if (verb == QLatin1String("norecord"))
+        return m_recorder->stop(name);
+    return m_recorder->record(name, words.join(QLatin1Char(' ')));
 }
 
 QString LabConferences::resolveFile(const QString &path) const

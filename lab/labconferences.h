@@ -10,6 +10,7 @@
 
 class LabEvent;
 class LabPlayer;
+class LabRecorder;
 class LabServer;
 
 // The conference module of the lab: conferences created by their first member and destroyed
@@ -78,8 +79,10 @@ private:
     void playFinished(const QString &conference, LabPlayer *player);
     QString listText(const Conference &c) const;
     QString resolveFile(const QString &path) const;
+    QString recordCommand(const QString &name, const QString &verb, const QStringList &words);
 
     LabServer *m_server;
     QMap<QString, Conference> m_conferences;
     int m_nextMemberId = 1;
+    LabRecorder *m_recorder;
 };

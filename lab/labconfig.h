@@ -18,4 +18,6 @@ struct LabConfig
     QString script;         // control commands run at start
     QStringList allow;      // address/prefix entries; empty allows everybody
     double timeScale = 1.0; // multiplies every simulated delay (tests run at 0.01)
+    bool recordAll = false; // every conference records from its creation
+    QString cdrCommand;     // reads the CDR INSERT of each recorded conference on stdin
 };

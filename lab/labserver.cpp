@@ -6,6 +6,7 @@
 #include "lab/labdirectory.h"
 #include "lab/labevent.h"
 #include "lab/labkeyvaluestore.h"
+#include "lab/labxmllocate.h"
 
 #include <QDebug>
 #include <QTcpServer>
@@ -196,6 +197,8 @@ void LabServer::runApi(const QString &line, const Reply &done)
         done(m_directory->listUsers(args));
     } else if (cmd == QLatin1String("user_data")) {
         done(m_directory->userData(args));
+    } else if (cmd == QLatin1String("xml_locate")) {
+        done(LabXmlLocate::answer(*m_directory, args));
     } else if (cmd == QLatin1String("user_exists")) {
         done(m_directory->userExists(args));
     } else if (cmd == QLatin1String("reloadxml")) {

@@ -39,8 +39,14 @@ int main(int argc, char *argv[])
     const QCommandLineOption timeScale(QStringLiteral("time-scale"),
                                        QStringLiteral("Multiplier for every simulated delay."),
                                        QStringLiteral("factor"), QStringLiteral("1"));
-    parser.addOptions(
-        {listen, password, directory, domain, recordings, controlPort, noControl, script, allow, timeScale});
+    const QCommandLineOption recordAll(QStringLiteral("record-all"),
+                                       QStringLiteral("Record every conference from its start."));
+    const QCommandLineOption cdrCommand(
+        QStringLiteral("cdr-command"),
+        QStringLiteral("Command that reads the CDR of each recorded conference as SQL on stdin."),
+        QStringLiteral("command"));
+    parser.addOptions({listen, password, directory, domain, recordings, controlPort, noControl, script, allow,
+                       timeScale, recordAll, cdrCommand});
     parser.process(app);
 
     LabConfig config;
@@ -59,6 +65,8 @@ int main(int argc, char *argv[])
     config.recordings = parser.value(recordings);
     config.allow = parser.value(allow).split(QLatin1Char(','), Qt::SkipEmptyParts);
     config.timeScale = parser.value(timeScale).toDouble();
+    config.recordAll = parser.isSet(recordAll);
+    config.cdrCommand = parser.value(cdrCommand);
     if (config.timeScale <= 0)
         config.timeScale = 1.0;
 

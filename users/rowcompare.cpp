@@ -1,6 +1,8 @@
 #include "users/rowcompare.h"
 
-QString RowCompare::existingText(const QModelIndex &existing) const
+#include <QAbstractItemModel>
+
+bool RowCompare::goesBefore(const QString &newText, const QModelIndex &existing) const
 {
-    return existing.data(m_role).toString();
+    return goesBefore(newText, existing.data(m_role).toString(), existing.model()->hasChildren(existing));
 }

@@ -12,16 +12,17 @@ public:
     virtual ~RowCompare() = default;
 
     // True when the new entry's text belongs before the existing row.
-    virtual bool goesBefore(const QString &newText, const QModelIndex &existing) const = 0;
+    bool goesBefore(const QString &newText, const QModelIndex &existing) const;
     bool operator()(const QString &newText, const QModelIndex &existing) const
     {
         return goesBefore(newText, existing);
     }
+    // The same decision from what the rule looks at: the existing row's text in role() and
+    // whether it has rows below it. The model calls this directly with the values it holds.
+    virtual bool goesBefore(const QString &newText, const QString &existingText,
+                            bool existingHasChildren) const = 0;
 
     int role() const { return m_role; }
-
-protected:
-    QString existingText(const QModelIndex &existing) const;
 
 private:
     int m_role;

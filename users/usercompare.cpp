@@ -1,10 +1,9 @@
 #include "users/usercompare.h"
 
-#include <QAbstractItemModel>
-
-bool UserCompare::goesBefore(const QString &newText, const QModelIndex &existing) const
+bool UserCompare::goesBefore(const QString &newText, const QString &existingText,
+                             bool existingHasChildren) const
 {
-    if (existing.model()->hasChildren(existing))
+    if (existingHasChildren)
         return true;
-    return newText < existingText(existing);
+    return newText < existingText;
 }

@@ -7,6 +7,8 @@
 class UserCompare : public RowCompare
 {
 public:
+    using RowCompare::goesBefore;
     using RowCompare::RowCompare;
-    bool goesBefore(const QString &newText, const QModelIndex &existing) const override;
+    bool goesBefore(const QString &newText, const QString &existingText,
+                    bool existingHasChildren) const override;
 };

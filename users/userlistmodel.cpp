@@ -1,6 +1,7 @@
 #include "users/userlistmodel.h"
 
 #include "app/xmlconfig.h"
+#include "users/directorydomainreply.h"
 #include "users/groupcompare.h"
 #include "users/usercompare.h"
 #include "users/usertreenode.h"
@@ -8,6 +9,8 @@
 #include <QDataStream>
 #include <QDebug>
 #include <QMimeData>
+
+#include <utility>
 
 namespace {
 const QString kNoReply = QStringLiteral("-ERR no reply\n");
@@ -115,8 +118,9 @@ QVariant UserListModel::data(const QModelIndex &index, int role) const
 
     const auto it = m_users.constFind(node->key);
     if (it == m_users.constEnd()) {
-        // A row just inserted has no key until it is set; that is not an error.
-        if (!node->key.isEmpty())
+        // A row just inserted has no key until it is set; that is not an error. A missing own
+        // entry was reported once when the list was loaded.
+        if (!node->key.isEmpty() && node->key != m_missingOwnUri)
             qCritical() << "UserListModel::data(): user" << node->key << "not found in 'users' hash";
         return QVariant();
     }
@@ -151,7 +155,10 @@ bool UserListModel::setData(const QModelIndex &index, const QVariant &value, int
 {
     if (role != Qt::DisplayRole || !index.isValid())
         return false;
-    nodeOf(index)->key = value.toString();
+    UserTreeNode *node = nodeOf(index);
+    node->key = value.toString();
+    const auto user = m_users.constFind(node->key);
+    node->userName = user == m_users.constEnd() ? QString() : user->displayName;
     emit dataChanged(index, index);
     return true;
 }
@@ -226,13 +233,28 @@ QMimeData *UserListModel::mimeData(const QModelIndexList &indexes) const
     return mime;
 }
 
+QString UserListModel::displayText(const UserTreeNode *node)
+{
+    return node->children.isEmpty() ? node->userName : node->key;
+}
+
 QModelIndex UserListModel::insertSorted(const QModelIndex &parent, const QString &text,
                                         const RowCompare &rule)
 {
-    const int rows = rowCount(parent);
+    // The rule sees what data() would give for the display role, read from the nodes: a
+    // directory load does thousands of these walks.
+    const QList<UserTreeNode *> &children = nodeOf(parent)->children;
+    const bool byDisplay = rule.role() == Qt::DisplayRole;
+    const int rows = children.size();
     int row = 0;
-    while (row < rows && !rule.goesBefore(text, index(row, 0, parent)))
+    while (row < rows) {
+        const UserTreeNode *node = children.at(row);
+        const bool before = byDisplay ? rule.goesBefore(text, displayText(node), !node->children.isEmpty())
+                                      : rule.goesBefore(text, index(row, 0, parent));
+        if (before)
+            break;
         ++row;
+    }
     if (!insertRows(row, 1, parent))
         return QModelIndex();
     return index(row, 0, parent);
@@ -269,12 +291,36 @@ void UserListModel::sendRequest(const QString &text, const char *slot, const QVa
 
 void UserListModel::eslConnected()
 {
-    sendRequest(QStringLiteral("api list_users\n\n"), "userListReceived", QVariant());
+    // A new session on the socket is a load: the whole directory comes in one request.
+    // Reloads that server events trigger within a session ask user by user.
+    ESL2 *esl = ESL2::instance();
+    const quint64 session = esl ? esl->sessionNumber() : 0;
+    const bool wholeDirectory = session != m_loadedSession;
+    m_loadedSession = session;
+    sendRequest(QStringLiteral("api list_users\n\n"), "userListReceived",
+                wholeDirectory ? QVariant(true) : QVariant());
 }
 
-void UserListModel::userListReceived(QString res, QVariant)
+void UserListModel::requestUserData(const QString &uri)
+{
+    sendRequest(QStringLiteral("api user_data ") + uri + QStringLiteral(" attr role\n\n"), "userRoleReceived",
+                uri);
+    sendRequest(QStringLiteral("api user_data ") + uri + QStringLiteral(" attr groups\n\n"),
+                "userGroupsReceived", uri);
+}
+
+void UserListModel::userListReceived(QString res, QVariant ctx)
 {
     removeRows(0, rowCount(QModelIndex()));
+    ++m_loadNumber;
+    m_directoryPending.clear();
+    QString directoryRequest;
+    if (ctx.toBool()) {
+        QString error;
+        directoryRequest = DirectoryDomainReply::request(loginDomain(), &error);
+        if (directoryRequest.isEmpty())
+            qWarning().noquote() << error;
+    }
 
     QHash<QString, UserRecord> old;
     old.swap(m_users);
@@ -304,10 +350,10 @@ void UserListModel::userListReceived(QString res, QVariant)
 
             if (user.domain != domain)
                 continue;
-            sendRequest(QStringLiteral("api user_data ") + uri + QStringLiteral(" attr role\n\n"),
-                        "userRoleReceived", uri);
-            sendRequest(QStringLiteral("api user_data ") + uri + QStringLiteral(" attr groups\n\n"),
-                        "userGroupsReceived", uri);
+            if (directoryRequest.isEmpty())
+                requestUserData(uri);
+            else
+                m_directoryPending.append(uri);
             if (m_mandatory.contains(uri)) {
                 const QString text = warningText(user.displayName, uri);
                 if (user.registered)
@@ -318,8 +364,18 @@ void UserListModel::userListReceived(QString res, QVariant)
         }
     }
 
+    if (!m_directoryPending.isEmpty())
+        sendRequest(directoryRequest, "directoryReceived", m_loadNumber);
+
+    // The own row shows the dispatcher even when the directory does not list him; say so once.
+    const QString own = dispatcherUri();
+    m_missingOwnUri.clear();
+    if (!m_users.contains(own)) {
+        qCritical() << "UserListModel::data(): user" << own << "not found in 'users' hash";
+        m_missingOwnUri = own;
+    }
     if (insertRows(0, 1, QModelIndex()))
-        setData(index(0, 0), dispatcherUri(), Qt::DisplayRole);
+        setData(index(0, 0), own, Qt::DisplayRole);
 
     emit userListReloaded();
 
@@ -327,6 +383,33 @@ void UserListModel::userListReceived(QString res, QVariant)
     for (auto it = old.constBegin(); it != old.constEnd(); ++it) {
         if (m_mandatory.contains(it.key()) && !it->registered)
             emit clearWarning(warningText(it->displayName, it.key()));
+    }
+}
+
+void UserListModel::directoryReceived(QString res, QVariant ctx)
+{
+    // A reply meant for a list that has been replaced since.
+    if (ctx.toInt() != m_loadNumber)
+        return;
+    const QStringList pending = std::exchange(m_directoryPending, {});
+    DirectoryDomainReply directory;
+    // The reply holds every user's password: its size is all that may be logged.
+    if (!directory.parse(res, loginDomain())) {
+        qInfo() << "UserListModel: the directory domain reply of" << res.size()
+                << "characters is not the domain's document; asking user by user";
+        for (const QString &uri : pending)
+            requestUserData(uri);
+        return;
+    }
+    for (const QString &uri : pending) {
+        const QString id = m_users.value(uri).userId;
+        if (!directory.contains(id)) {
+            requestUserData(uri);
+            continue;
+        }
+        const DirectoryDomainReply::Answers answers = directory.answers(id);
+        userRoleReceived(answers.role, uri);
+        userGroupsReceived(answers.groups, uri);
     }
 }
 
@@ -376,7 +459,7 @@ void UserListModel::userGroupsReceived(QString res, QVariant ctx)
         const QString name = raw.trimmed();
         QModelIndex group;
         for (UserTreeNode *child : qAsConst(m_root->children)) {
-            if (data(indexOfNode(child), Qt::DisplayRole).toString() == name) {
+            if (displayText(child) == name) {
                 group = indexOfNode(child);
                 break;
             }

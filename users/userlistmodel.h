@@ -75,7 +75,12 @@ public:
 
 public slots:
     void eslConnected();
+    // ctx true: ask for the whole directory domain in one request (directoryReceived),
+    // otherwise two user_data requests per user of the login domain.
     void userListReceived(QString res, QVariant ctx);
+    // Reply to "api xml_locate directory domain name <domain>"; ctx = the load it belongs to.
+    // Not the domain's document: falls back to the per-user requests.
+    void directoryReceived(QString res, QVariant ctx);
     void userRoleReceived(QString res, QVariant ctx);
     void userGroupsReceived(QString res, QVariant ctx);
     void registeredEvent(ESL2::Event event);
@@ -93,12 +98,22 @@ private:
     void collectUserRows(UserTreeNode *node, const QString &uri, QModelIndexList &out) const;
     QIcon stateIcon(const UserRecord &user, bool own) const;
     void sendRequest(const QString &text, const char *slot, const QVariant &ctx);
+    void requestUserData(const QString &uri);
+    // What data() shows for the node in the display role, without a hash lookup.
+    static QString displayText(const UserTreeNode *node);
 
     static UserListModel *s_instance;
 
     UserTreeNode *m_root = nullptr;
     QHash<QString, UserRecord> m_users;
     QSet<QString> m_mandatory;
+    // Session of the event socket the list was last asked on.
+    quint64 m_loadedSession = 0;
+    // Bumped by every list reload, so a late directory reply of an older load is dropped.
+    int m_loadNumber = 0;
+    // Users of the login domain whose role and groups the directory reply is to bring.
+    QStringList m_directoryPending;
+    QString m_missingOwnUri;
 
     QIcon m_red;
     QIcon m_green;

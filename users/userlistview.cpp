@@ -125,8 +125,41 @@ void UserListView::dataChanged(const QModelIndex &topLeft, const QModelIndex &bo
                                const QVector<int> &roles)
 {
     QTreeView::dataChanged(topLeft, bottomRight, roles);
-    if (!m_showUnregistered && roles.contains(UserListModel::RegisteredRole))
-        applyFilter();
+    if (!filtering() || !topLeft.isValid())
+        return;
+    // Rows of a reload get their key (all roles change) after they are inserted; a
+    // registration event changes RegisteredRole.
+    if (roles.isEmpty() || roles.contains(UserListModel::RegisteredRole) || roles.contains(Qt::DisplayRole))
+        filterRows(topLeft.parent(), topLeft.row(), bottomRight.row());
+}
+
+void UserListView::rowsInserted(const QModelIndex &parent, int start, int end)
+{
+    QTreeView::rowsInserted(parent, start, end);
+    if (filtering())
+        filterRows(parent, start, end);
+}
+
+void UserListView::filterRows(const QModelIndex &parent, int first, int last)
+{
+    QAbstractItemModel *m = model();
+    for (int row = first; row <= last; ++row) {
+        const QModelIndex index = m->index(row, 0, parent);
+        const bool visible = m->hasChildren(index) ? applyFilter(index) : passesUserTest(index);
+        if (isRowHidden(row, parent) == visible)
+            setRowHidden(row, parent, !visible);
+    }
+    if (!parent.isValid() || parent == rootIndex())
+        return;
+    // A group is shown while any of its rows is.
+    bool any = false;
+    for (int row = 0, rows = m->rowCount(parent); row < rows && !any; ++row)
+        any = !isRowHidden(row, parent);
+    const int groupRow = parent.row();
+    if (isRowHidden(groupRow, parent.parent()) == any)
+        setRowHidden(groupRow, parent.parent(), !any);
+    if (any && !m_filter.isEmpty() && !isExpanded(parent))
+        expand(parent);
 }
 
 QSet<QString> UserListView::selectedUris() const

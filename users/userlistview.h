@@ -56,11 +56,15 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
                      const QVector<int> &roles = QVector<int>()) override;
+    void rowsInserted(const QModelIndex &parent, int start, int end) override;
 
 private:
     void applyFilter();
     bool applyFilter(const QModelIndex &parent);
     bool passesUserTest(const QModelIndex &index) const;
+    bool filtering() const { return !m_showUnregistered || !m_filter.isEmpty(); }
+    // Applies the filter to the rows first..last under parent and updates the parent group row.
+    void filterRows(const QModelIndex &parent, int first, int last);
     QMenu *senderMenu() const;
     QModelIndex findText(const QModelIndex &start, const QString &text, int role) const;
 

@@ -23,6 +23,10 @@ public:
     void removeChildren(int row, int count);
 
     QString key;
+    // For a user row, the user's display name as it was when the key was set (the model
+    // rebuilds all rows whenever names can change); empty for other rows. Sorting and group
+    // lookup read it instead of going through data().
+    QString userName;
     UserTreeNode *parent = nullptr;
     QList<UserTreeNode *> children;
 };

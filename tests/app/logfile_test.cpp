@@ -13,6 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include <cstdio>
+#include <unistd.h>
+
 namespace {
 
 const QString kStamp = QStringLiteral("^\\d{4}\\.\\d\\d\\.\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} ");
@@ -126,6 +129,41 @@ private slots:
         // A reload shows exactly what was built line by line.
         QVERIFY(log.loadIntoViewer());
         QCOMPARE(viewer.toPlainText(), shown);
+    }
+
+    void debugLinesWaitAMomentWarningsNeverAndNothingIsLost()
+    {
+        QVERIFY(QDir().mkpath("logs"));
+        // Standard error into a file for the length of the case.
+        fflush(stderr);
+        const int savedStderr = dup(2);
+        FILE *capture = fopen("stderr.txt", "w");
+        QVERIFY(capture && dup2(fileno(capture), 2) == 2);
+        QString debugName;
+        QStringList early;
+        {
+            LogFile log("logs/debug.log", DEBUG);
+            debugName = log.filePath();
+            for (int i = 0; i < 3000; ++i)
+                log.write(DEBUG, QString("d%1 Ж").arg(i));
+            // A warning takes every line before it along, at once.
+            log.write(WARNING, "w");
+            early = textsOf(linesOf(debugName));
+            QCOMPARE(early.size(), 3001);
+            QCOMPARE(early.mid(2999), (QStringList{"[DEBUG  ] d2999 Ж", "[WARNING] w"}));
+            // Debug lines reach the file on their own within a moment, with nothing written after.
+            log.write(TRACE, "t");
+            QTRY_COMPARE_WITH_TIMEOUT(linesOf(debugName).size(), 3002, 5 * LogFile::kFlushIntervalMs);
+            log.write(DEBUG, "last");
+        }
+        fflush(stderr);
+        dup2(savedStderr, 2);
+        close(savedStderr);
+        fclose(capture);
+        // Closing wrote the rest; standard error got the same lines in the same order.
+        const QStringList all = textsOf(linesOf(debugName));
+        QCOMPARE(all.mid(3000), (QStringList{"[WARNING] w", "[TRACE  ] t", "[DEBUG  ] last"}));
+        QCOMPARE(linesOf("stderr.txt"), linesOf(debugName));
     }
 
     void linesFromSeveralThreadsStayWholeAndStamped()

@@ -1,3 +1,4 @@
+#include "app/logfile.h"
 #include "app/xmlconfig.h"
 
 #include <QDir>
@@ -31,6 +32,9 @@ private:
     }
 
 private slots:
+    // The main log goes to logs/ of the working directory: keep it in the scratch directory.
+    void initTestCase() { QVERIFY(QDir::setCurrent(m_dir.path())); }
+
     void everyStoredFieldSurvivesARoundTrip()
     {
         // Every key away from its default: a key that is not read back, or not written, changes the file.
@@ -99,6 +103,17 @@ private slots:
         QCOMPARE((QStringList{c.phoneBookPath, c.bindAddress, c.inputDeviceName}),
                  (QStringList{"phonebook.txt", QString(), "Mic"}));
         QVERIFY(!c.showLog && !c.users[0].autoStart && c.users[1].autoStart);
+
+        // Each keyword of a top-level Conference section, and nothing else, selects its mode.
+        const QStringList keywords{"manual", "auto", "permanent", "forced", "Forced", "3"};
+        for (int i = 0; i < keywords.size(); ++i) {
+            write(path(), "<root><Conference><SwitchToConference>" + keywords[i].toUtf8() +
+                              "</SwitchToConference></Conference></root>");
+            XMLConfig k(path());
+            k.switchToConference = -1;
+            QVERIFY(k.load());
+            QCOMPARE(k.switchToConference, i < 4 ? i : -1);
+        }
     }
 
     void missingOrDamagedFileDoesNotCountAsLoaded()
@@ -129,7 +144,35 @@ private slots:
         // No temporary file is left beside it, and a directory that does not exist fails.
         QCOMPARE(QDir(m_dir.path()).entryList({"TesmarDispatcher.xml*"}, QDir::Files | QDir::Hidden),
                  QStringList{"TesmarDispatcher.xml"});
-        QVERIFY(!XMLConfig(path("missing/TesmarDispatcher.xml")).save());
+        XMLConfig lost(path("missing/TesmarDispatcher.xml"));
+        QVERIFY(!lost.save());
+        // A failed save is not silent: the main log and the error text name the file.
+        const QString error = "Не удалось сохранить настройки в файл " + lost.filePath;
+        QCOMPARE(lost.saveError(), error);
+        QFile log(LogFile::mainLog().filePath());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(QString::fromUtf8(log.readAll()).contains("[WARNING] " + error + "\n"));
+        lost.filePath = path();
+        QVERIFY(lost.save() && lost.saveError().isEmpty());
+    }
+
+    void userConfigDirectoryIsCreatedWhenNoneIsWritable()
+    {
+        // No ~/.config; the only existing configuration directory is one nobody may write to
+        // (like /etc/xdg for a dispatcher).
+        const QString home = m_dir.filePath("home/.config");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home));
+        qputenv("XDG_CONFIG_DIRS", "/proc/1");
+        QCOMPARE(XMLConfig::defaultFilePath(), home + "/TesmarDispatcher.xml");
+        QVERIFY(QFileInfo(home).isDir());
+        XMLConfig c;
+        QVERIFY(c.save() && QFile::exists(home + "/TesmarDispatcher.xml"));
+        // A writable system directory is still taken when it is the first existing one.
+        QVERIFY(QDir(home).removeRecursively());
+        qputenv("XDG_CONFIG_DIRS", QFile::encodeName(m_dir.filePath("xdg")));
+        QVERIFY(QDir().mkpath(m_dir.filePath("xdg")));
+        QCOMPARE(XMLConfig::defaultFilePath(), m_dir.filePath("xdg/TesmarDispatcher.xml"));
+        QVERIFY(!QFileInfo(home).exists());
     }
 };
 

@@ -81,9 +81,11 @@ private slots:
         QCOMPARE(muted.data().toString(), "Имя 1009@pbx"_q);
         QCOMPARE(emitted(entered), QStringList{"0"});
 
-        // The PSTN member loses the gateway prefix, is marked and makes the conference non-privileged.
+        // The PSTN member loses the gateway prefix and is its bare number, as in its add-member event,
+        // so it is found as in the conference; it is marked and makes the conference non-privileged.
         const QModelIndex pstn = room3->index(0, 0);
-        QCOMPARE(pstn.data(PM::UriRole).toString(), "89001234567@pbx"_q);
+        QCOMPARE(pstn.data(PM::UriRole).toString(), "89001234567"_q);
+        QVERIFY(m_model->isUserInConference("room3", "89001234567"));
         QVERIFY(pstn.data(PM::PstnRole).toBool() && pstn.data(PM::CanSpeakRole).toBool());
         QVERIFY(m_model->index(1, 0).data(LM::NonPrivilegedRole).toBool());
         QVERIFY(m_model->hasNonPrivilegedParticipants("room3") &&
@@ -96,7 +98,7 @@ private slots:
         QCOMPARE(primary->index(0, 0).data(PM::MemberIdRole).toString(), "9"_q);
         QCOMPARE(room3->rowCount(), 1);
         QVERIFY(room3->index(0, 0).data(PM::TalkingRole).toBool());
-        QCOMPARE(emitted(userLeft), (QStringList{"0/1000@pbx", "0/1009@pbx", "room3/89001234567@pbx"}));
+        QCOMPARE(emitted(userLeft), (QStringList{"0/1000@pbx", "0/1009@pbx", "room3/89001234567"}));
         QCOMPARE(emitted(left), QStringList{"0"});
 
         // Only a new conference listed: room3 goes without member signals, the unlisted primary stays.
@@ -180,6 +182,15 @@ private slots:
         send({placeholder("room5", "1003@pbx", "call-1", "job-1")});
         QCOMPARE(rowText("1003@pbx"), failed + "Вызываемый пользователь не отвечает");
 
+        // Re-called into the same row and answered: the old failure text goes with the failure.
+        send({placeholder("room5", "1003@pbx", "call-1b", "job-1b")});
+        QCOMPARE(rowText("1003@pbx"), QString::number(PM::Calling) + ' ');
+        send({addMember("room5", "31", "1003@pbx")});
+        QCOMPARE(rowText("1003@pbx"), QString::number(PM::Connected) + ' ');
+        // A result without a Job-UUID belongs to no row, not to the rows that never had a job.
+        job(QString(), "-ERR NO_ANSWER");
+        QCOMPARE(rowText("1003@pbx"), QString::number(PM::Connected) + ' ');
+
         // Fails after the placeholder: the participants model marks the row; +OK changes nothing.
         send({placeholder("room5", "1004@pbx", "call-2", "job-2")});
         job("job-2", "+OK 1234");
@@ -190,6 +201,13 @@ private slots:
         // A placeholder whose originate reply was already an error fails at once, with that text.
         send({placeholder("room5", "1006@pbx", "call-3", "-ERR INVALID_GATEWAY")});
         QCOMPARE(rowText("1006@pbx"), failed + "-ERR INVALID_GATEWAY");
+        // A planned row (no job yet) is untouched by a result without a Job-UUID.
+        std::unique_ptr<QMimeData> users(drag("application/x-useruri", {"1007@pbx"}));
+        send({confEvent("conference-destroy", "room5")});
+        QVERIFY(m_model->dropMimeData(users.get(), Qt::CopyAction, -1, -1, m_model->index(1, 0)));
+        job(QString(), "-ERR NO_ANSWER");
+        QCOMPARE(rowText("1007@pbx"), QString::number(PM::Planned) + ' ');
+        members->removeRow(memberByUri(*members, "1007@pbx").row());
 
         QCOMPARE(PM::callErrorText("-ERR UNALLOCATED_NUMBER"), "Вызываемый пользователь не существует"_q);
         QCOMPARE(PM::callErrorText("-ERR USER_BUSY"), "Пользователь занят"_q);
@@ -216,14 +234,24 @@ private slots:
         QCOMPARE(entered.count(), 1);
         QVERIFY(!m_model->index(1, 0).data(LM::NonPrivilegedRole).toBool());
 
+        // The hooks of the control logic: the conferences the dispatcher is connected in, by name.
+        auto alpha = create("alpha");
+        send({addMember("alpha", "40", kDispatcher), addMember("alpha", "41", "1003@pbx")});
+        QCOMPARE(m_model->dispatcherConferences(), (QStringList{"alpha", "room7"}));
+        QCOMPARE(m_model->conferenceNames(), (QStringList{"0", "alpha", "room7"}));
+        QVERIFY(m_model->hasConference("alpha") && !m_model->hasConference("beta"));
+        send({confEvent("del-member", "alpha", {"Member-ID", "40"})});
+        QCOMPARE(m_model->dispatcherConferences(), QStringList{"room7"});
+
         send({confEvent("del-member", "room7", {"Member-ID", "21"})});
-        QCOMPARE(left.count(), 0);
+        QCOMPARE(left.count(), 1);
         QCOMPARE(m_model->getMemberId("room7", kDispatcher), "22"_q);
         send({confEvent("del-member", "room7", {"Member-ID", "22"})});
-        QCOMPARE(left.count(), 1);
+        QCOMPARE(left.count(), 2);
+        QVERIFY(!m_model->isDispatcherConnected());
         // Disconnected rows stay while "DisplayDisconnected" is 0; joining again is a new transition.
         send({addMember("room7", "23", kDispatcher)});
-        QCOMPARE(entered.count(), 2);
+        QCOMPARE(entered.count(), 3);
         QCOMPARE(room7->rowCount(), 2);
 
         time_t now = 100000;
@@ -251,6 +279,23 @@ private slots:
         job("job-i", "-ERR USER_BUSY");
         send({placeholder("room5", "1004@pbx", "call-h", "job-h")});
         QCOMPARE(state(memberByUri(*members, "1004@pbx")), int(PM::Calling));
+    }
+
+    void modelBuiltBeforeTheEventSocketClient()
+    {
+        m_model.reset();
+        m_esl.reset();
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no event-socket client yet"));
+        m_model = std::make_unique<LM>();
+        auto members = create("room4");
+        send({placeholder("room4", "1003@pbx", "call-1", "job-1")});
+
+        // The client comes later; from its first connection on the originate results arrive.
+        m_esl = std::make_unique<ESL2>();
+        m_model->eslConnected();
+        job("job-1", "-ERR USER_BUSY");
+        QCOMPARE(state(members->index(0, 0)), int(PM::Failed));
+        QCOMPARE(members->index(0, 0).data(Qt::ToolTipRole).toString(), "Пользователь занят"_q);
     }
 
     void memberEventsAndPrimaryOnlyEntrySignal()
@@ -319,9 +364,12 @@ private slots:
         // empty space they go to a fresh planned conference.
         const char *memberMime = "application/x-conference-member";
         std::unique_ptr<QMimeData> own(drag(memberMime, {"room1", "3"}));
-        QVERIFY(!m_model->dropMimeData(own.get(), Qt::MoveAction, -1, -1, room1));
+        QVERIFY(!m_model->dropMimeData(own.get(), Qt::CopyAction, -1, -1, room1));
+        // Dragged rows are only ever copied: a move would let Qt delete the source row itself, and
+        // the server's del-member, which really moves the member, would find nothing.
+        QCOMPARE(m_model->getParticipantsModel("room1")->supportedDragActions(), Qt::CopyAction);
         std::unique_ptr<QMimeData> two(drag(memberMime, {"room1", "3", "4"}));
-        QVERIFY(m_model->dropMimeData(two.get(), Qt::MoveAction, -1, -1, m_model->index(0, 0)));
+        QVERIFY(m_model->dropMimeData(two.get(), Qt::CopyAction, -1, -1, m_model->index(0, 0)));
         QVERIFY(m_model->dropMimeData(two.get(), Qt::MoveAction, 3, -1, QModelIndex()));
         QCOMPARE(emitted(transfers),
                  (QStringList{"0/room1/3", "0/room1/4", "конференция-1/room1/3", "конференция-1/room1/4"}));
@@ -330,7 +378,12 @@ private slots:
         XMLConfig::instance().newConferencePrefix = "conf-";
         QCOMPARE(m_model->addNewConference(), 3);
         m_model->addNewConference();
-        QCOMPARE(conferenceIds(*m_model).mid(2), (QStringList{"конференция-1", "conf-1", "conf-2"}));
+        // A prefix that would make names the server cannot take falls back to the standard one.
+        XMLConfig::instance().newConferencePrefix = "ночная смена-";
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("unusable prefix"));
+        m_model->addNewConference();
+        QCOMPARE(conferenceIds(*m_model).mid(2),
+                 (QStringList{"конференция-1", "conf-1", "conf-2", "конференция-2"}));
     }
 
     void renamesAndPrimaryChanges()
@@ -342,9 +395,16 @@ private slots:
         auto members = watch(idx.data(LM::ConferenceIdRole).toString());
         QSignalSpy header(members.get(), &PM::headerDataChanged);
 
-        // Taking the primary's shown name means taking the primary's id, which exists.
-        for (const QString &refused : {QString(), "Главная"_q, "0"_q})
+        // Taking the primary's shown name means taking the primary's id, which exists; names the server
+        // cannot take as one word are refused with the reason.
+        QSignalSpy refusedNames(m_model.get(), &LM::nameRefused);
+        for (const QString &refused : {QString(), "Главная"_q, "0"_q, "a b"_q, "x,y"_q, "room@default"_q})
             QVERIFY(!m_model->setData(idx, refused, Qt::EditRole));
+        QCOMPARE(emitted(refusedNames),
+                 (QStringList{
+                     "Недопустимое имя конференции «a b»: пробелы, табуляция и переводы строк недопустимы",
+                     "Недопустимое имя конференции «x,y»: символ «,» недопустим",
+                     "Недопустимое имя конференции «room@default»: символ «@» недопустим"}));
         QVERIFY(m_model->setData(idx, "Пожар", Qt::EditRole));
         QCOMPARE(idx.data(LM::ConferenceIdRole).toString(), "Пожар"_q);
         QCOMPARE(members->headerData(0, Qt::Horizontal).toString(), "Пожар"_q);

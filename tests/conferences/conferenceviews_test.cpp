@@ -102,9 +102,10 @@ private slots:
     {
         addRow(*m_members, PM::Connected, "1003@pbx", "5", true);
         addRow(*m_members, PM::Connected, "1004@pbx", "6", false);
-        addRow(*m_members, PM::Calling, "1005@pbx", "virtual");
-        addRow(*m_members, PM::Failed, "1006@pbx", "virtual");
-        addRow(*m_members, PM::Planned, "1007@pbx", "virtual");
+        addRow(*m_members, PM::Calling, "1005@pbx", "v5");
+        const QModelIndex pstn = addRow(*m_members, PM::Failed, "84951234567", "v6");
+        m_members->setData(pstn, true, PM::PstnRole);
+        addRow(*m_members, PM::Planned, "1007@pbx", "v7");
         ConferenceParticipantsView view;
         QVERIFY(showWith(view, m_members.get()));
         QSignalSpy requests(m_esl.get(), &ESL2::sigSendRequest);
@@ -129,27 +130,32 @@ private slots:
         // Hanging up a ringing call asks the server and waits for its answer.
         click(2, false);
         QCOMPARE(requests.value(3).mid(0, 3),
-                 (QVariantList{"api uuid_kill call-virtual\n\n", QVariant::fromValue<QObject *>(&view),
+                 (QVariantList{"api uuid_kill call-v5\n\n", QVariant::fromValue<QObject *>(&view),
                                "killResponse"}));
         const QVariantHash ctx = requests.value(3).value(3).toHash();
         view.killResponse("+OK", ctx);
         QCOMPARE(m_members->rowCount(), 5);
+        // Rows move before the answer (a member left): the gone call's row goes, not the one now in its
+        // place.
+        addRow(*m_members, PM::Connected, "1008@pbx", "8");
+        m_members->removeRow(0);
         view.killResponse("-ERR No such channel!", ctx);
         QCOMPARE(m_members->rowCount(), 4);
+        QVERIFY(!memberByUri(*m_members, "1005@pbx").isValid());
 
-        // The failed row is re-called; the planned row is dropped without the server.
-        click(2, true);
-        QCOMPARE(emitted(recalls), QStringList{"room1/1006@pbx"});
-        click(3, false);
+        // The failed PSTN row is re-called as a number; the planned row is dropped without the server.
+        click(1, true);
+        QCOMPARE(emitted(recalls), QStringList{"room1/84951234567/true"});
+        click(2, false);
         QCOMPARE(m_members->rowCount(), 3);
         QCOMPARE(requests.count(), 4);
 
         // A drag carries the conference and the Member-IDs.
         const char *format = "application/x-conference-member";
         std::unique_ptr<QMimeData> mime(
-            m_members->mimeData({m_members->index(0, 0), m_members->index(1, 0)}));
+            m_members->mimeData({m_members->index(0, 0), m_members->index(2, 0)}));
         QCOMPARE(mime->data(format),
-                 std::unique_ptr<QMimeData>(drag(format, {"room1", "5", "6"}))->data(format));
+                 std::unique_ptr<QMimeData>(drag(format, {"room1", "6", "8"}))->data(format));
     }
 
     void participantBookkeepingAndAnimation()

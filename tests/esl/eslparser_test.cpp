@@ -41,10 +41,10 @@ QList<int> types(const QList<Msg> &messages)
     return out;
 }
 
-QByteArray reference(const QString &name)
+// Streams recorded from a real server, kept beside this test.
+QByteArray recorded(const QString &name)
 {
-    QFile file(QString::fromLocal8Bit(qgetenv("TESMAR_SOURCE_DIR")) +
-               QStringLiteral("/../shared/reference/freeswitch/") + name);
+    QFile file(QStringLiteral(ESL_TEST_DATA "/") + name);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
@@ -73,11 +73,11 @@ private slots:
 
     void recordedStreamsInAnyPieces()
     {
-        const QByteArray mixed = reference(QStringLiteral("stream_mixed.raw"));
-        const QByteArray control = reference(QStringLiteral("stream_control.raw"));
-        const QByteArray subscribed = reference(QStringLiteral("stream_subscribed.raw"));
-        if (mixed.isEmpty() || control.isEmpty() || subscribed.isEmpty())
-            QSKIP("reference transcripts not available");
+        const QByteArray mixed = recorded(QStringLiteral("stream_mixed.raw"));
+        const QByteArray control = recorded(QStringLiteral("stream_control.raw"));
+        const QByteArray subscribed = recorded(QStringLiteral("stream_subscribed.raw"));
+        QVERIFY2(!mixed.isEmpty() && !control.isEmpty() && !subscribed.isEmpty(),
+                 "recorded streams missing from " ESL_TEST_DATA);
         const QList<Msg> whole = parse(mixed);
         QCOMPARE(types(whole),
                  (QList<int>{Msg::AuthRequest, Msg::Reply, Msg::Reply, Msg::Reply, Msg::EventJson}));

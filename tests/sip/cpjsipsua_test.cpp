@@ -508,6 +508,7 @@ private slots:
         CPJSIPSUA::libraryLogWriter(LinphoneLogLevelError, "belle-sip Registration refused\n", 31);
         // The given length runs past a zero byte: the line ends there.
         CPJSIPSUA::libraryLogWriter(LinphoneLogLevelMessage, "mediastreamer Card list ready\0garbage", 37);
+        LogFile::debugLog().flush(); // debug lines are written in batches
 
         QFile file(LogFile::debugLog().filePath());
         QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));

@@ -310,6 +310,11 @@ QByteArray FakeEslServer::replyFor(const QString &request, QString *echoEvent)
 
     if (command == QLatin1String("api version"))
         return apiResponseFrame("FreeSWITCH Version 1.11.1-release~64bit ( 64bit)\n");
+    if (command == QLatin1String("api create_uuid")) {
+        const QString uuid = freshUuid();
+        m_createdUuids.append(uuid);
+        return apiResponseFrame(uuid.toUtf8());
+    }
     if (command.startsWith(QLatin1String("api "))) {
         const QString name = command.mid(4).section(QLatin1Char(' '), 0, 0);
         return apiResponseFrame("-ERR " + name.toUtf8() + " Command not found!\n");
@@ -324,7 +329,9 @@ QByteArray FakeEslServer::replyFor(const QString &request, QString *echoEvent)
         return commandReplyFrame(QStringLiteral("+OK Job-UUID: ") + uuid,
                                  QStringLiteral("Job-UUID: ") + uuid + '\n');
     }
-    if (command.startsWith(QLatin1String("sendevent "))) {
+    // "sendevent CUSTOM" names the event on its first line; a bare "sendevent" leaves it to the
+    // Event-Name header (both are accepted by the real server).
+    if (command.startsWith(QLatin1String("sendevent ")) || command.startsWith(QLatin1String("sendevent\n"))) {
         const QString uuid = freshUuid();
         const int blank = request.indexOf(QLatin1String("\n\n"));
         const QStringList lines = request.left(blank).split(QLatin1Char('\n'));

@@ -30,6 +30,7 @@ class QTcpSocket;
 // the whole header block is matched. The first matching rule wins (rules are tried in the
 // order added); without a match the default replies apply:
 //   "api version"        -> api/response "FreeSWITCH Version 1.11.1-release~64bit ( 64bit)\n"
+//   "api create_uuid"    -> api/response with a fresh UUID (recorded in createdUuids())
 //   other "api ..."      -> api/response "-ERR <command> Command not found!\n"
 //   "event json ..."     -> command/reply "+OK event listener enabled json" (marks subscribed)
 //   "bgapi ..."          -> command/reply "+OK Job-UUID: <fresh uuid>" (+ Job-UUID header)
@@ -96,6 +97,8 @@ public:
     int connectionCount() const { return m_connectionCount; }
     // Job UUIDs handed out by default bgapi replies, in order.
     QStringList jobUuids() const { return m_jobUuids; }
+    // Channel UUIDs handed out by default create_uuid replies, in order.
+    QStringList createdUuids() const { return m_createdUuids; }
 
     // Server-initiated traffic to the current client.
     void sendEvent(const QMap<QString, QString> &fields);
@@ -153,4 +156,5 @@ private:
     QStringList m_held;
     QStringList m_requests;
     QStringList m_jobUuids;
+    QStringList m_createdUuids;
 };

@@ -102,6 +102,8 @@ private slots:
     void rowPainting();
 
 private:
+    // The list and the replies for kUsers, as a load from the server brings them.
+    void load();
     // The tree as text, as in kTree; through the view hidden rows are left out and open groups get a "+".
     QString tree(bool view = false, const QModelIndex &parent = {}) const
     {
@@ -160,6 +162,18 @@ private:
     UserListModel *m_model = nullptr; // a child of the view
 };
 
+void UserListTest::load()
+{
+    m_model->userListReceived(kUsers, {});
+    const QStringList roles = QString("dispatcher|technician|default|||").split('|'),
+                      groups = QString("Группа А;Группа Б;|Группа А;||Группа Б;||").split('|');
+    for (int i = 0; i < 6; ++i) {
+        const QString user = uri(QString::number(1001 + i));
+        m_model->userRoleReceived(roles[i].isEmpty() ? kNoReply : roles[i], user);
+        m_model->userGroupsReceived(groups[i].isEmpty() ? kNoReply : groups[i], user);
+    }
+}
+
 void UserListTest::init()
 {
     XMLConfig &config = XMLConfig::instance();
@@ -169,14 +183,7 @@ void UserListTest::init()
     m_view = new UserListView;
     m_model = new UserListModel("root", m_view);
     new QAbstractItemModelTester(m_model, QAbstractItemModelTester::FailureReportingMode::QtTest, m_model);
-    m_model->userListReceived(kUsers, {});
-    const QStringList roles = QString("dispatcher|technician|default|||").split('|'),
-                      groups = QString("Группа А;Группа Б;|Группа А;||Группа Б;||").split('|');
-    for (int i = 0; i < 6; ++i) {
-        const QString user = uri(QString::number(1001 + i));
-        m_model->userRoleReceived(roles[i].isEmpty() ? kNoReply : roles[i], user);
-        m_model->userGroupsReceived(groups[i].isEmpty() ? kNoReply : groups[i], user);
-    }
+    load();
     m_view->setModel(m_model);
     m_view->resize(400, 600);
     m_view->show();
@@ -365,6 +372,17 @@ void UserListTest::filterSwitchAndTypeAhead()
     reg("register", "1004");
     reg("unregister", "1002");
     QCOMPARE(tree(true), "Кузнецов Олег; +Группа Б: Operator Four; +Без группы: Кузнецов Олег");
+    // A reload (every reconnect) keeps both the switch and the text applied to its new rows.
+    load();
+    QCOMPARE(tree(true), "Кузнецов Олег; Группа А: Петров Пётр; Без группы: Кузнецов Олег");
+    m_view->setShowUnregistered(true);
+    m_view->setFilter("Иван");
+    load();
+    QCOMPARE(tree(true), "+Группа А: Иван Иванов; +Группа Б: Иван Иванов");
+    m_view->setFilter();
+    m_view->setShowUnregistered(false);
+    reg("register", "1004");
+    reg("unregister", "1002");
     m_view->setFilter("Иван");
     QCOMPARE(tree(true), "");
     m_view->setShowUnregistered(true);
