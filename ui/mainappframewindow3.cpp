@@ -3,6 +3,7 @@
 #include "app/logfile.h"
 #include "app/startup.h"
 #include "app/xmlconfig.h"
+#include "conferences/conferencecontrol.h"
 #include "conferences/conferencelistmodel.h"
 #include "conferences/conferencelistview.h"
 #include "conferences/conferenceparticipantsmodel.h"
@@ -13,6 +14,7 @@
 #include "ui/errorpanel.h"
 #include "ui/keyenterreceiver.h"
 #include "ui/lineeditescapekey.h"
+#include "ui/telephonenumberdlg.h"
 #include "users/userlistmodel.h"
 #include "users/userlistview.h"
 
@@ -84,6 +86,9 @@ MainAppFrameWindow3::MainAppFrameWindow3(QWidget *parent)
     , m_redIcon(QStringLiteral(":/Data/red.ico"))
     , m_watch(new ConnectionWatch(this))
 {
+    if (ESL2::instance() && ConferenceListModel::instance() && UserListModel::instance())
+        m_conferenceControl = new ConferenceControl(ESL2::instance(), ConferenceListModel::instance(),
+                                                    UserListModel::instance(), XMLConfig::instance(), this);
     Startup::setReloginRequested(false);
     setWindowTitle(QStringLiteral("Tesmar - ") + XMLConfig::instance().currentLoginAddress);
     setWindowIcon(m_blueIcon);
@@ -111,6 +116,7 @@ MainAppFrameWindow3::MainAppFrameWindow3(QWidget *parent)
     connectNavigation();
     connectUsers();
     connectConferences();
+    connectConferenceControl();
     connectEventSocket();
     applyAlarmSettings();
     connectSipAgent();
@@ -272,7 +278,10 @@ QWidget *MainAppFrameWindow3::buildConferencePanel()
     lists->setStretchFactor(1, 2);
     layout->addWidget(lists, 1);
     // The list's model is set last: it selects its first conference at once,
-    // which must find the participants view in place.
+    // which must find the participants view and the control in place.
+    if (m_conferenceControl)
+        connect(m_conferenceControl, &ConferenceControl::participantsChanged, m_participantsView,
+                &ConferenceParticipantsView::setModel);
     connect(m_conferenceView, SIGNAL(itemSelected(QModelIndex)), this, SLOT(conferenceSelected(QModelIndex)));
     connect(m_conferenceView, SIGNAL(itemDeselected(QModelIndex)), this,
             SLOT(conferenceDeselected(QModelIndex)));
@@ -507,17 +516,115 @@ void MainAppFrameWindow3::LogOutputError(QString qsLogMsg)
     LogFile::mainLog().write(ERROR, qsLogMsg);
 }
 
-void MainAppFrameWindow3::conferenceSelected(QModelIndex index)
+void MainAppFrameWindow3::connectConferenceControl()
 {
-    ConferenceListModel *conferences = ConferenceListModel::instance();
-    m_shownParticipants = conferences ? conferences->getParticipantsModel(index.row()) : nullptr;
-    m_participantsView->setModel(m_shownParticipants.get());
+    m_telephoneDlg = new TelephoneNumberDlg(XMLConfig::instance(), this);
+    connect(m_newConferenceButton, SIGNAL(pressed()), this, SLOT(EditUsersListButtonPressed()));
+    connect(m_endConferenceButton, SIGNAL(pressed()), this, SLOT(EndConferenceButtonPressed()));
+    connect(m_callParticipantsButton, SIGNAL(pressed()), this, SLOT(StartConferenceButtonPressed()));
+    connect(m_telephoneButton, SIGNAL(pressed()), this, SLOT(TelephoneButtonPressed()));
+    connect(m_telephoneDlg, SIGNAL(accepted()), this, SLOT(TelephoneNumberaccepted()));
+    connect(m_telephoneDlg, SIGNAL(rejected()), this, SLOT(TelephoneNumberrejected()));
+    connect(m_userView, SIGNAL(callToConference(QSet<QString>)), this, SLOT(callToConference(QSet<QString>)));
+    connect(m_participantsView, SIGNAL(callToConference(QString, QString)), this,
+            SLOT(callToConference(QString, QString)));
+    if (ConferenceListModel *conferences = ConferenceListModel::instance()) {
+        connect(conferences, SIGNAL(callToConference(QString, QString)), this,
+                SLOT(callToConference(QString, QString)));
+        connect(conferences, SIGNAL(transferRequest(QString, QString, QString)), this,
+                SLOT(transferRequest(QString, QString, QString)));
+        connect(conferences, SIGNAL(userEnteredConference(QString, QString)), this,
+                SLOT(userEnteredConference(QString, QString)));
+        connect(conferences, SIGNAL(userLeftConference(QString, QString)), this,
+                SLOT(userLeftConference(QString, QString)));
+        connect(conferences, SIGNAL(dispatcherLeftConference(QString)), this,
+                SLOT(dispatcherLeftConference()));
+        connect(conferences, SIGNAL(dispatcherCallError(QString, QString)), this,
+                SLOT(dispatcherCallError(QString, QString)));
+    }
+    if (UserListModel *users = UserListModel::instance())
+        connect(users, SIGNAL(dispatcherRegistered()), this, SLOT(dispatcherLeftConference()));
+    if (m_conferenceControl)
+        connect(
+            m_conferenceControl, &ConferenceControl::message, this,
+            [this](const QString &title, const QString &text) { QMessageBox::warning(this, title, text); });
 }
 
-void MainAppFrameWindow3::conferenceDeselected(QModelIndex)
+void MainAppFrameWindow3::conferenceSelected(QModelIndex index)
 {
-    m_participantsView->setModel(nullptr);
-    m_shownParticipants.reset();
+    m_conferenceControl->conferenceSelected(index);
+}
+
+void MainAppFrameWindow3::conferenceDeselected(QModelIndex index)
+{
+    m_conferenceControl->conferenceDeselected(index);
+}
+
+void MainAppFrameWindow3::callToConference(QSet<QString> uris)
+{
+    m_conferenceControl->callToConference(uris);
+}
+
+void MainAppFrameWindow3::callToConference(QString confName, QString uri)
+{
+    m_conferenceControl->callToConference(confName, uri);
+}
+
+void MainAppFrameWindow3::transferRequest(QString toConference, QString fromConference, QString memberId)
+{
+    m_conferenceControl->transferRequest(toConference, fromConference, memberId);
+}
+
+void MainAppFrameWindow3::userEnteredConference(QString confName, QString uri)
+{
+    m_conferenceControl->userEnteredConference(confName, uri);
+}
+
+void MainAppFrameWindow3::userLeftConference(QString confName, QString uri)
+{
+    m_conferenceControl->userLeftConference(confName, uri);
+}
+
+void MainAppFrameWindow3::dispatcherLeftConference()
+{
+    m_conferenceControl->dispatcherLeftConference();
+}
+
+void MainAppFrameWindow3::dispatcherCallError(QString confName, QString error)
+{
+    m_conferenceControl->dispatcherCallError(confName, error);
+}
+
+void MainAppFrameWindow3::EditUsersListButtonPressed()
+{
+    m_conferenceView->setCurrentIndex(
+        ConferenceListModel::instance()->index(ConferenceListModel::instance()->addNewConference(), 0));
+}
+
+void MainAppFrameWindow3::EndConferenceButtonPressed()
+{
+    m_conferenceControl->endConference();
+}
+
+void MainAppFrameWindow3::StartConferenceButtonPressed()
+{
+    m_conferenceControl->startConference();
+}
+
+void MainAppFrameWindow3::TelephoneButtonPressed()
+{
+    m_telephoneDlg->resetDialog();
+    m_telephoneDlg->show();
+}
+
+void MainAppFrameWindow3::TelephoneNumberaccepted()
+{
+    m_conferenceControl->callPstnNumber(m_telephoneDlg->number());
+}
+
+void MainAppFrameWindow3::TelephoneNumberrejected()
+{
+    m_telephoneDlg->hide();
 }
 
 bool MainAppFrameWindow3::saveConfiguration()

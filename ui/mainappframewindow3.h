@@ -3,12 +3,12 @@
 #include <QIcon>
 #include <QMainWindow>
 #include <QModelIndex>
+#include <QSet>
 #include <QThread>
-
-#include <memory>
 
 #include "ui/phonebookfile.h"
 
+class ConferenceControl;
 class ConferenceListView;
 class ConferenceParticipantsModel;
 class ConferenceParticipantsView;
@@ -21,6 +21,7 @@ class QLabel;
 class QPlainTextEdit;
 class QStackedWidget;
 class QToolButton;
+class TelephoneNumberDlg;
 class UserListView;
 
 // The dispatcher's single window: tool bar, error panel and the stacked pages
@@ -46,6 +47,8 @@ public:
     QPlainTextEdit *logView() const { return m_logView; }
     QPlainTextEdit *phonebookView() const { return m_phonebookView; }
     ConnectionWatch *connectionWatch() const { return m_watch; }
+    ConferenceControl *conferenceControl() const { return m_conferenceControl; }
+    TelephoneNumberDlg *telephoneDialog() const { return m_telephoneDlg; }
     QAction *microphoneAction() const { return m_micAction; }
     QLabel *staleBanner() const { return m_staleBanner; }
     bool microphoneMuted() const { return m_micMuted; }
@@ -71,8 +74,23 @@ public slots:
     void toggleShowUnregistered();
     void uaRegistrationError(QString error);
     void LogOutputError(QString qsLogMsg);
+
+    // Conference control.
     void conferenceSelected(QModelIndex index);
     void conferenceDeselected(QModelIndex index);
+    void callToConference(QSet<QString> uris);
+    void callToConference(QString confName, QString uri);
+    void transferRequest(QString toConference, QString fromConference, QString memberId);
+    void userEnteredConference(QString confName, QString uri);
+    void userLeftConference(QString confName, QString uri);
+    void dispatcherLeftConference();
+    void dispatcherCallError(QString confName, QString error);
+    void EditUsersListButtonPressed();
+    void EndConferenceButtonPressed();
+    void StartConferenceButtonPressed();
+    void TelephoneButtonPressed();
+    void TelephoneNumberaccepted();
+    void TelephoneNumberrejected();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -91,6 +109,7 @@ private:
     void connectNavigation();
     void connectUsers();
     void connectConferences();
+    void connectConferenceControl();
     void connectEventSocket();
     void connectSipAgent();
     void applyAlarmSettings();
@@ -125,7 +144,8 @@ private:
 
     ConferenceListView *m_conferenceView = nullptr;
     ConferenceParticipantsView *m_participantsView = nullptr;
-    std::shared_ptr<ConferenceParticipantsModel> m_shownParticipants;
+    ConferenceControl *m_conferenceControl = nullptr;
+    TelephoneNumberDlg *m_telephoneDlg = nullptr;
     QWidget *m_conferencePanel = nullptr;
     QToolButton *m_newConferenceButton = nullptr;
     QToolButton *m_endConferenceButton = nullptr;
