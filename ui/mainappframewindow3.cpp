@@ -148,6 +148,9 @@ void MainAppFrameWindow3::buildToolBar()
     bar->setIconSize(QSize(32, 32));
     bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     bar->toggleViewAction()->setEnabled(false);
+    // The white icons of the active page need the accent colour behind them.
+    bar->setStyleSheet(QStringLiteral("QToolButton:checked { background: #298FCC; color: white; border: none; "
+                                      "border-radius: 3px; }"));
 
     auto *pages = new QActionGroup(this);
     auto pageAction = [&](const QString &text, const QString &name) {
@@ -155,6 +158,8 @@ void MainAppFrameWindow3::buildToolBar()
                                                       QStringLiteral(":/Data/menu_%1_white.png").arg(name)),
                                          text);
         action->setCheckable(true);
+        // Ctrl+1..Ctrl+4 reach the pages from the keyboard.
+        action->setShortcut(QKeySequence(Qt::CTRL | (Qt::Key_1 + pages->actions().size())));
         pages->addAction(action);
         return action;
     };
