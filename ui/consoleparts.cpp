@@ -1,6 +1,9 @@
 #include "ui/consoleparts.h"
 
+#include "admin/sshcommands.h"
+#include "admin/sshsftplink.h"
 #include "app/startup.h"
+#include "app/xmlconfig.h"
 #include "conferences/conferencelistmodel.h"
 #include "esl/esl2.h"
 #include "sip/cpjsipsua.h"
@@ -15,6 +18,7 @@ ConsoleParts::ConsoleParts(DialogFactory loginDialog) : m_loginDialog(std::move(
 ConsoleParts::~ConsoleParts()
 {
     delete m_window;
+    delete m_ssh;
 }
 
 void ConsoleParts::createProcessObjects()
@@ -44,17 +48,25 @@ QDialog *ConsoleParts::createLoginDialog()
 
 QWidget *ConsoleParts::createSession()
 {
-    m_window = new MainAppFrameWindow3;
+    const XMLConfig &config = XMLConfig::instance();
+    // The SSH account's password is the event-socket password the login read.
+    m_ssh = new SSHCommands(&SSHSFTPLink::instance(), config.currentServerHost, config.currentEslPassword,
+                            config.sshPort);
+    m_window = new MainAppFrameWindow3(m_ssh);
     return m_window;
 }
 
 void ConsoleParts::destroySession()
 {
+    // The window stops the SSH thread before the front it ran goes.
     delete m_window;
+    delete m_ssh;
+    m_ssh = nullptr;
 }
 
 void ConsoleParts::closeLinks()
 {
+    SSHSFTPLink::instance().disconnect();
     CPJSIPSUA::instance().Deinit();
     m_esl->disconnectFromServer();
 }

@@ -9,6 +9,7 @@
 class ConferenceListModel;
 class ESL2;
 class MainAppFrameWindow3;
+class SSHCommands;
 class UserListModel;
 
 // The console's own parts for the login cycle: builds the event-socket client
@@ -45,5 +46,6 @@ private:
     UserListModel *m_users = nullptr;
     ConferenceListModel *m_conferences = nullptr;
     QPointer<MainAppFrameWindow3> m_window;
+    SSHCommands *m_ssh = nullptr;
     bool m_shutdownLibraries = true;
 };

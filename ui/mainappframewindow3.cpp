@@ -1,5 +1,11 @@
 #include "ui/mainappframewindow3.h"
 
+#include "admin/cuseraddeditdialog.h"
+#include "admin/cuserinfodialog.h"
+#include "admin/messageboxprompter.h"
+#include "admin/sshcommands.h"
+#include "admin/sshsftplink.h"
+#include "admin/useradmin.h"
 #include "app/logfile.h"
 #include "app/startup.h"
 #include "app/xmlconfig.h"
@@ -78,7 +84,7 @@ QString MainAppFrameWindow3::saveFailedText(const QString &path)
     return QStringLiteral("Не удалось сохранить настройки в файл ") + path;
 }
 
-MainAppFrameWindow3::MainAppFrameWindow3(QWidget *parent)
+MainAppFrameWindow3::MainAppFrameWindow3(SSHCommands *ssh, QWidget *parent)
     : QMainWindow(parent)
     , m_blueIcon(QStringLiteral(":/Data/blue.ico"))
     , m_grayIcon(QStringLiteral(":/Data/gray.ico"))
@@ -117,6 +123,7 @@ MainAppFrameWindow3::MainAppFrameWindow3(QWidget *parent)
     connectUsers();
     connectConferences();
     connectConferenceControl();
+    connectUserAdmin(ssh);
     connectEventSocket();
     applyAlarmSettings();
     connectSipAgent();
@@ -135,6 +142,7 @@ MainAppFrameWindow3::MainAppFrameWindow3(QWidget *parent)
 MainAppFrameWindow3::~MainAppFrameWindow3()
 {
     stopWorkers();
+    delete m_prompter;
     if (LogFile::mainLog().viewer() == m_logView)
         LogFile::mainLog().setViewer(nullptr);
 }
@@ -149,8 +157,9 @@ void MainAppFrameWindow3::buildToolBar()
     bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     bar->toggleViewAction()->setEnabled(false);
     // The white icons of the active page need the accent colour behind them.
-    bar->setStyleSheet(QStringLiteral("QToolButton:checked { background: #298FCC; color: white; border: none; "
-                                      "border-radius: 3px; }"));
+    bar->setStyleSheet(
+        QStringLiteral("QToolButton:checked { background: #298FCC; color: white; border: none; "
+                       "border-radius: 3px; }"));
 
     auto *pages = new QActionGroup(this);
     auto pageAction = [&](const QString &text, const QString &name) {
@@ -553,6 +562,71 @@ void MainAppFrameWindow3::connectConferenceControl()
         connect(
             m_conferenceControl, &ConferenceControl::message, this,
             [this](const QString &title, const QString &text) { QMessageBox::warning(this, title, text); });
+}
+
+void MainAppFrameWindow3::connectUserAdmin(SSHCommands *ssh)
+{
+    m_prompter = new MessageBoxPrompter(this);
+    if (ESL2::instance() && UserListModel::instance())
+        m_userAdmin = new UserAdmin(ESL2::instance(), UserListModel::instance(), XMLConfig::instance(),
+                                    &SSHSFTPLink::instance(), m_prompter, this, this);
+    connect(m_userView, SIGNAL(userInformation(QString)), this, SLOT(userInformation(QString)));
+    connect(m_newUserButton, SIGNAL(pressed()), this, SLOT(EditUsersButtonPressed()));
+    if (m_userAdmin) {
+        connect(m_userAdmin, SIGNAL(LoadFile(QString)), this, SIGNAL(LoadFile(QString)));
+        connect(m_userAdmin, SIGNAL(SaveFile(QString, QString)), this, SIGNAL(SaveFile(QString, QString)));
+        connect(m_userAdmin, SIGNAL(EraseFile(QString)), this, SIGNAL(EraseFile(QString)));
+        connect(m_userAdmin, SIGNAL(ReregisterSSHKey()), this, SIGNAL(ReregisterSSHKey()));
+    }
+    if (!ssh)
+        return;
+    // Every SSH/SFTP call blocks: the front works on its own thread, queued both ways.
+    ssh->moveToThread(&m_threads[0]);
+    connect(this, SIGNAL(LoadFile(QString)), ssh, SLOT(LoadFile(QString)));
+    connect(this, SIGNAL(SaveFile(QString, QString)), ssh, SLOT(SaveFile(QString, QString)));
+    connect(this, SIGNAL(EraseFile(QString)), ssh, SLOT(EraseFile(QString)));
+    connect(this, SIGNAL(ReregisterSSHKey()), ssh, SLOT(ReregisterSSHKey()));
+    connect(ssh, SIGNAL(FileLoaded(QString)), this, SLOT(FileLoaded(QString)));
+    connect(ssh, SIGNAL(FileSaved()), this, SLOT(FileSaved()));
+    connect(ssh, SIGNAL(FileDeleted()), this, SLOT(FileDeleted()));
+    connect(ssh, SIGNAL(FileLoadSaveError(QString)), this, SLOT(FileLoadSaveError(QString)));
+    connect(ssh, SIGNAL(SSHKeyChanged(QString, QString, bool)), this,
+            SLOT(SSHKeyChanged(QString, QString, bool)));
+}
+
+void MainAppFrameWindow3::userInformation(QString uri)
+{
+    m_userAdmin->userInformation(uri);
+}
+
+void MainAppFrameWindow3::EditUsersButtonPressed()
+{
+    m_userAdmin->EditUsersButtonPressed();
+}
+
+void MainAppFrameWindow3::FileLoaded(QString qsFileText)
+{
+    m_userAdmin->FileLoaded(qsFileText);
+}
+
+void MainAppFrameWindow3::FileSaved()
+{
+    m_userAdmin->FileSaved();
+}
+
+void MainAppFrameWindow3::FileDeleted()
+{
+    m_userAdmin->FileDeleted();
+}
+
+void MainAppFrameWindow3::FileLoadSaveError(QString qsWarningMessage)
+{
+    m_userAdmin->FileLoadSaveError(qsWarningMessage);
+}
+
+void MainAppFrameWindow3::SSHKeyChanged(QString qsUserToLoad, QString qsFileContent, bool bErase)
+{
+    m_userAdmin->SSHKeyChanged(qsUserToLoad, qsFileContent, bErase);
 }
 
 void MainAppFrameWindow3::conferenceSelected(QModelIndex index)

@@ -8,6 +8,7 @@
 
 #include "ui/phonebookfile.h"
 
+class AdminPrompter;
 class ConferenceControl;
 class ConferenceListView;
 class ConferenceParticipantsModel;
@@ -21,7 +22,9 @@ class QLabel;
 class QPlainTextEdit;
 class QStackedWidget;
 class QToolButton;
+class SSHCommands;
 class TelephoneNumberDlg;
+class UserAdmin;
 class UserListView;
 
 // The dispatcher's single window: tool bar, error panel and the stacked pages
@@ -36,7 +39,8 @@ class MainAppFrameWindow3 : public QMainWindow
 public:
     enum Page { ConferencesPage = 0, RecordingsPage = 1, SettingsPage = 2, PhoneBookPage = 3 };
 
-    explicit MainAppFrameWindow3(QWidget *parent = nullptr);
+    // ssh: this login's SSH front; the window runs it on its SSH worker thread.
+    explicit MainAppFrameWindow3(SSHCommands *ssh = nullptr, QWidget *parent = nullptr);
     ~MainAppFrameWindow3() override;
 
     ErrorPanel *errorPanel() const { return m_errorPanel; }
@@ -49,6 +53,7 @@ public:
     ConnectionWatch *connectionWatch() const { return m_watch; }
     ConferenceControl *conferenceControl() const { return m_conferenceControl; }
     TelephoneNumberDlg *telephoneDialog() const { return m_telephoneDlg; }
+    UserAdmin *userAdmin() const { return m_userAdmin; }
     QAction *microphoneAction() const { return m_micAction; }
     QLabel *staleBanner() const { return m_staleBanner; }
     bool microphoneMuted() const { return m_micMuted; }
@@ -92,6 +97,21 @@ public slots:
     void TelephoneNumberaccepted();
     void TelephoneNumberrejected();
 
+    // User administration.
+    void userInformation(QString uri);
+    void EditUsersButtonPressed();
+    void FileLoaded(QString qsFileText);
+    void FileSaved();
+    void FileDeleted();
+    void FileLoadSaveError(QString qsWarningMessage);
+    void SSHKeyChanged(QString qsUserToLoad, QString qsFileContent, bool bErase);
+
+signals:
+    void LoadFile(QString qsFileName);
+    void SaveFile(QString qsFileName, QString qsFileContent);
+    void EraseFile(QString qsFileName);
+    void ReregisterSSHKey();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -110,6 +130,7 @@ private:
     void connectUsers();
     void connectConferences();
     void connectConferenceControl();
+    void connectUserAdmin(SSHCommands *ssh);
     void connectEventSocket();
     void connectSipAgent();
     void applyAlarmSettings();
@@ -146,6 +167,8 @@ private:
     ConferenceParticipantsView *m_participantsView = nullptr;
     ConferenceControl *m_conferenceControl = nullptr;
     TelephoneNumberDlg *m_telephoneDlg = nullptr;
+    AdminPrompter *m_prompter = nullptr;
+    UserAdmin *m_userAdmin = nullptr;
     QWidget *m_conferencePanel = nullptr;
     QToolButton *m_newConferenceButton = nullptr;
     QToolButton *m_endConferenceButton = nullptr;

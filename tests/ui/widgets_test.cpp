@@ -92,10 +92,6 @@ private slots:
         QVERIFY(outside.isEnabled());
         button.toggled(true);
         QVERIFY(first->isEnabled() && second->isEnabled());
-
-        DoubleLineButton bare; // no layout of its own: nothing to do, nothing breaks
-        bare.toggled(false);
-        QVERIFY(bare.isEnabled());
     }
 
     void phoneBookReloadsOnlyWhatChanged()
