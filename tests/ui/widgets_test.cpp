@@ -1,3 +1,4 @@
+#include "ui/connectionwatch.h"
 #include "ui/doublelinebutton.h"
 #include "ui/keyenterreceiver.h"
 #include "ui/lineeditescapekey.h"
@@ -92,6 +93,56 @@ private slots:
         QVERIFY(outside.isEnabled());
         button.toggled(true);
         QVERIFY(first->isEnabled() && second->isEnabled());
+    }
+
+    void linkWatchReloadsOnceForEveryWayTheLinkComesBack()
+    {
+        // Each step: what the client reports, then dead / stale / reloads asked so far.
+        struct Step
+        {
+            const char *report;
+            bool dead, stale;
+            int reloads;
+        };
+        const QList<QList<Step>> stories = {
+            // Timed out on a live socket, then answered: one reload of our own.
+            {{"dead", true, true, 0}, {"alive", false, true, 1}, {"reloaded", false, false, 1}},
+            // Dropped and reconnected: the client's connected() reloads, we ask for nothing.
+            {{"lost", true, true, 0}, {"connected", false, true, 0}, {"reloaded", false, false, 0}},
+            // Timed out, dropped, reconnected: "alive" comes just before connected().
+            {{"dead", true, true, 0},
+             {"lost", true, true, 0},
+             {"alive", true, true, 0},
+             {"connected", false, true, 0},
+             {"reloaded", false, false, 0}},
+            // A logout is no failure; a RELOADXML on a healthy link marks nothing.
+            {{"logout", false, false, 0}, {"connected", false, false, 0}, {"reloaded", false, false, 0}},
+            // A reload that ends while the link is down again does not clear the mark.
+            {{"lost", true, true, 0},
+             {"connected", false, true, 0},
+             {"dead", true, true, 0},
+             {"reloaded", true, true, 0},
+             {"alive", false, true, 1},
+             {"reloaded", false, false, 1}},
+        };
+        for (int n = 0; n < stories.size(); ++n) {
+            ConnectionWatch watch;
+            QSignalSpy reloads(&watch, &ConnectionWatch::reloadRequested);
+            for (const Step &step : stories.at(n)) {
+                const QString report = step.report;
+                if (report == "dead" || report == "alive")
+                    watch.setDead(report == "dead");
+                else if (report == "lost" || report == "logout")
+                    watch.linkLost(report == "lost" ? "reconnect requested" : "disconnect requested");
+                else if (report == "connected")
+                    watch.linkUp();
+                else
+                    watch.conferencesReloaded();
+                const QByteArray where = QString("story %1, after %2").arg(n).arg(report).toUtf8();
+                QVERIFY2(watch.isDead() == step.dead && watch.isStale() == step.stale, where.constData());
+                QVERIFY2(reloads.count() == step.reloads, where.constData());
+            }
+        }
     }
 
     void phoneBookReloadsOnlyWhatChanged()
