@@ -4,6 +4,7 @@
 #include "lab/labdialstring.h"
 #include "lab/labdirectory.h"
 #include "lab/labevent.h"
+#include "lab/labsipstack.h"
 
 #include <QDebug>
 #include <QTimer>
@@ -196,6 +197,7 @@ void LabCalls::ring(const std::shared_ptr<Job> &job, int index, const LabBehavio
         QString contact = m_server->directory().contact(id);
         if (contact.startsWith(QLatin1String("sip:")))
             contact = contact.mid(4);
+        contact = contact.section(QLatin1Char(';'), 0, 0); // URI parameters are not part of the name
         c.name = QStringLiteral("sofia/internal/") + contact;
         c.source = QStringLiteral("mod_sofia");
         c.presenceId = leg.target;
@@ -213,6 +215,23 @@ void LabCalls::ring(const std::shared_ptr<Job> &job, int index, const LabBehavio
     m_ringing.insert(c.uuid, job);
     publishPresence(c, QStringLiteral("progressing"), QStringLiteral("ringing"));
 
+    const QString userId = leg.target.section(QLatin1Char('@'), 0, 0);
+    if (leg.kind == Leg::Kind::User && m_server->sip() && m_server->sip()->isRegistered(userId)) {
+        // A user registered over SIP really gets called; the callee decides, not a behaviour.
+        const QString uuid = c.uuid;
+        const auto outcome = [this, job, index, uuid](const QString &cause) {
+            if (job->finished || !job->legs[index].ringing || job->legs[index].channel.uuid != uuid)
+                return false;
+            if (cause.isEmpty())
+                answer(job, index);
+            else
+                failLeg(job, index, cause);
+            return true;
+        };
+        if (!m_server->sip()->call(c, userId, d.var(index, QStringLiteral("rtp_secure_media")), outcome))
+            failLeg(job, index, QStringLiteral("DESTINATION_OUT_OF_ORDER"));
+        return;
+    }
     if (b.kind == LabBehaviour::Kind::NoAnswer)
         return; // rings until the originate times out or the channel is killed
     const QString uuid = c.uuid;
@@ -241,6 +260,8 @@ void LabCalls::answer(const std::shared_ptr<Job> &job, int index)
         if (other.ringing) {
             other.ringing = false;
             m_ringing.remove(other.channel.uuid);
+            if (m_server->sip())
+                m_server->sip()->hangup(other.channel.uuid, QStringLiteral("ORIGINATOR_CANCEL"));
             publishPresence(other.channel, QStringLiteral("idle"), QStringLiteral("hangup"));
         }
         other.started = true;
@@ -270,6 +291,8 @@ void LabCalls::failLeg(const std::shared_ptr<Job> &job, int index, const QString
     if (leg.ringing) {
         leg.ringing = false;
         m_ringing.remove(leg.channel.uuid);
+        if (m_server->sip())
+            m_server->sip()->hangup(leg.channel.uuid, cause);
         publishPresence(leg.channel, QStringLiteral("idle"), QStringLiteral("hangup"));
     }
     if (job->firstCause.isEmpty())
@@ -387,7 +410,8 @@ void LabCalls::publishPresence(const LabChannel &channel, const QString &state, 
 
 void LabCalls::channelEnded(const LabChannel &channel, const QString &cause)
 {
-    Q_UNUSED(cause)
+    if (m_server->sip())
+        m_server->sip()->hangup(channel.uuid, cause);
     publishPresence(channel, QStringLiteral("idle"), QStringLiteral("hangup"));
     if (!channel.hangupHook.isEmpty()) {
         qInfo() << "tesmar-lab: hang-up hook:" << channel.hangupHook;

@@ -228,6 +228,53 @@ int LabConferences::setTalking(const QString &who, bool talking)
     return count;
 }
 
+bool LabConferences::setChannelTalking(const QString &uuid, bool talking)
+{
+    for (Conference &c : m_conferences) {
+        for (Member &m : c.members) {
+            if (m.channel.uuid != uuid)
+                continue;
+            if (m.talking == talking || (talking && !m.canSpeak))
+                return true;
+            m.talking = talking;
+            m.everTalked = m.everTalked || talking;
+            m_server->publish(
+                memberEvent(c, m, talking ? QStringLiteral("start-talking") : QStringLiteral("stop-talking"),
+                            QStringLiteral("conference_loop_input"), 1154));
+            return true;
+        }
+    }
+    return false;
+}
+
+QString LabConferences::conferenceOf(const QString &uuid) const
+{
+    for (const Conference &c : m_conferences) {
+        for (const Member &m : c.members) {
+            if (m.channel.uuid == uuid)
+                return c.name;
+        }
+    }
+    return QString();
+}
+
+bool LabConferences::canSpeak(const QString &uuid) const
+{
+    for (const Conference &c : m_conferences) {
+        for (const Member &m : c.members) {
+            if (m.channel.uuid == uuid)
+                return m.canSpeak;
+        }
+    }
+    return false;
+}
+
+const LabPlayer *LabConferences::player(const QString &conference) const
+{
+    const auto it = m_conferences.constFind(conference);
+    return it == m_conferences.constEnd() ? nullptr : it->player;
+}
+
 int LabConferences::memberCount(const QString &conference) const
 {
     const auto it = m_conferences.constFind(conference);

@@ -31,6 +31,14 @@ public:
     bool hasChannel(const QString &uuid) const;
     // Start or stop simulated speech of the members whose presence id or number is who.
     int setTalking(const QString &who, bool talking);
+    // Talking state of the member carrying that call, from the energy of its real audio; a muted
+    // member does not start talking. False when no member carries the call.
+    bool setChannelTalking(const QString &uuid, bool talking);
+    // For the media mixer: the conference a call is a member of (empty if none), whether that
+    // member may be heard, and the file playing into a conference (null when none).
+    QString conferenceOf(const QString &uuid) const;
+    bool canSpeak(const QString &uuid) const;
+    const LabPlayer *player(const QString &conference) const;
 
     QString api(const QString &args);
     QString xmlList(const QString &only = QString()) const;

@@ -20,4 +20,5 @@ struct LabConfig
     double timeScale = 1.0; // multiplies every simulated delay (tests run at 0.01)
     bool recordAll = false; // every conference records from its creation
     QString cdrCommand;     // reads the CDR INSERT of each recorded conference on stdin
+    QString sipListen;      // "addr:port" of the SIP registrar and calls; empty: no SIP side
 };

@@ -7,6 +7,7 @@
 #include "lab/labevent.h"
 #include "lab/labkeyvaluestore.h"
 #include "lab/labxmllocate.h"
+#include "lab/labsipstack.h"
 
 #include <QDebug>
 #include <QTcpServer>
@@ -28,6 +29,8 @@ LabServer::LabServer(const LabConfig &config, QObject *parent)
 LabServer::~LabServer()
 {
     // Sessions and calls refer back to the server; take them down while it is still whole.
+    delete m_sip;
+    m_sip = nullptr;
     delete m_calls;
     m_calls = nullptr;
     for (EslSession *s : qAsConst(m_sessions)) {
@@ -44,6 +47,17 @@ bool LabServer::start(QString *error)
         if (!m_directory->load(m_config.directory, &loadError)) {
             if (error)
                 *error = loadError;
+            return false;
+        }
+    }
+    if (!m_config.sipListen.isEmpty() && !m_sip) {
+        m_sip = new LabSipStack(this);
+        QString sipError;
+        if (!m_sip->start(m_config.sipListen, &sipError)) {
+            delete m_sip;
+            m_sip = nullptr;
+            if (error)
+                *error = sipError;
             return false;
         }
     }

@@ -15,6 +15,7 @@ class LabConferences;
 class LabDirectory;
 class LabEvent;
 class LabKeyValueStore;
+class LabSipStack;
 class QTcpServer;
 
 // The lab's stand-in for the telephony server: the event-socket listener with its sessions,
@@ -68,6 +69,8 @@ public:
     LabConferences &conferences() { return *m_conferences; }
     LabCalls &calls() { return *m_calls; }
     LabKeyValueStore &store() { return *m_store; }
+    // The SIP side; null when the lab runs without one.
+    LabSipStack *sip() { return m_sip; }
 
 private:
     void onNewConnection();
@@ -81,6 +84,7 @@ private:
     std::unique_ptr<LabKeyValueStore> m_store;
     LabConferences *m_conferences;
     LabCalls *m_calls;
+    LabSipStack *m_sip = nullptr;
     bool m_silent = false;
     int m_replyDelayMs = 0;
     bool m_refuse = false;

@@ -3,6 +3,7 @@
 #include "lab/labconfig.h"
 #include "lab/labcontrol.h"
 #include "lab/labserver.h"
+#include "lab/labsipstack.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -45,8 +46,11 @@ int main(int argc, char *argv[])
         QStringLiteral("cdr-command"),
         QStringLiteral("Command that reads the CDR of each recorded conference as SQL on stdin."),
         QStringLiteral("command"));
+    const QCommandLineOption sipListen(QStringLiteral("sip-listen"),
+                                       QStringLiteral("SIP registrar and calls, UDP and TCP, on addr:port."),
+                                       QStringLiteral("addr:port"), QStringLiteral("127.0.0.1:5060"));
     parser.addOptions({listen, password, directory, domain, recordings, controlPort, noControl, script, allow,
-                       timeScale, recordAll, cdrCommand});
+                       timeScale, recordAll, cdrCommand, sipListen});
     parser.process(app);
 
     LabConfig config;
@@ -64,6 +68,7 @@ int main(int argc, char *argv[])
     config.domain = parser.value(domain);
     config.recordings = parser.value(recordings);
     config.allow = parser.value(allow).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    config.sipListen = parser.value(sipListen);
     config.timeScale = parser.value(timeScale).toDouble();
     config.recordAll = parser.isSet(recordAll);
     config.cdrCommand = parser.value(cdrCommand);
@@ -78,6 +83,11 @@ int main(int argc, char *argv[])
     }
     qInfo().noquote() << "tesmar-lab: event socket on"
                       << config.listenAddress.toString() + QLatin1Char(':') + QString::number(server.port());
+    if (server.sip())
+        qInfo().noquote() << "tesmar-lab: SIP on"
+                          << server.sip()->address().toString() + QLatin1Char(':') +
+                                 QString::number(server.sip()->port())
+                          << "(UDP and TCP)";
 
     LabControl control(&server);
     if (!parser.isSet(noControl)) {

@@ -119,7 +119,7 @@ void E2eLabScriptsTest::upTwiceThenDownLeavesNothing()
         return std::all_of(first.begin(), first.end(),
                            [](const QList<int> &pids) { return pids.size() == 1; });
     };
-    QTRY_VERIFY_WITH_TIMEOUT(oneEach(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(oneEach(), 15000);
     QCOMPARE(first.keys(), root ? QStringList({"mariadbd", "sshd", "tesmar-lab"})
                                 : QStringList({"mariadbd", "tesmar-lab"}));
 

@@ -5,13 +5,14 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QtMath>
 
 static QString dataDir()
 {
     return qEnvironmentVariable("TESMAR_SOURCE_DIR") + "/tests/lab/data/";
 }
 
-LabFixture::LabFixture(double timeScale, const QStringList &allow)
+LabFixture::LabFixture(double timeScale, const QStringList &allow, const QString &sipListen)
 {
     QDir root(m_dir.path());
     root.mkdir("directory");
@@ -26,6 +27,7 @@ LabFixture::LabFixture(double timeScale, const QStringList &allow)
     config.recordings = recordingsPath();
     config.timeScale = timeScale;
     config.allow = allow;
+    config.sipListen = sipListen;
     m_server = std::make_unique<LabServer>(config);
     m_control = std::make_unique<LabControl>(m_server.get());
     m_ok = m_dir.isValid() && source.exists() && m_server->start();
@@ -80,7 +82,7 @@ bool LabFixture::writeFile(const QString &path, const QByteArray &data)
     return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
 }
 
-QString LabFixture::writeWav(const QString &name, int milliseconds)
+QString LabFixture::writeWav(const QString &name, int milliseconds, int hz, int amplitude)
 {
     const quint32 rate = 8000, dataSize = rate * 2 * quint32(milliseconds) / 1000;
     QByteArray wav;
@@ -94,6 +96,8 @@ QString LabFixture::writeWav(const QString &name, int milliseconds)
     out.writeRawData("data", 4);
     out << dataSize;
     const QString path = QDir(recordingsPath()).filePath(name);
-    writeFile(path, wav + QByteArray(int(dataSize), '\0'));
+    for (quint32 i = 0; i < dataSize / 2; ++i)
+        out << qint16(qRound(amplitude * qSin(2 * M_PI * hz * i / rate)));
+    writeFile(path, wav);
     return path;
 }

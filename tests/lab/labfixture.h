@@ -15,7 +15,9 @@
 class LabFixture
 {
 public:
-    explicit LabFixture(double timeScale = 0.01, const QStringList &allow = {});
+    // sipListen: "addr:port" for the SIP side (port 0: any free port); empty runs without SIP.
+    explicit LabFixture(double timeScale = 0.01, const QStringList &allow = {},
+                        const QString &sipListen = {});
 
     bool ok() const { return m_ok; }
     LabServer &server() { return *m_server; }
@@ -35,8 +37,9 @@ public:
     // does not have (see LabFrame::mismatches); empty when nothing is.
     static QString problems(const LabFrame &event, const QString &number, const LabFields &expected = {});
     static bool writeFile(const QString &path, const QByteArray &data);
-    // Writes a PCM WAV of the given length (8 kHz, 16-bit mono) into the recordings folder.
-    QString writeWav(const QString &name, int milliseconds);
+    // Writes a PCM WAV of the given length (8 kHz, 16-bit mono) into the recordings folder:
+    // silence, or a sine of that frequency and amplitude.
+    QString writeWav(const QString &name, int milliseconds, int hz = 0, int amplitude = 0);
 
 private:
     QTemporaryDir m_dir;

@@ -223,9 +223,9 @@ void LabSocketTest::programStartsWithTheDemoDirectoryAndScript()
     const QString program = qEnvironmentVariable("TESMAR_BINARY_DIR") + "/lab/tesmar-lab";
     QProcess lab;
     lab.setProcessChannelMode(QProcess::MergedChannels);
-    lab.start(program,
-              {"--listen", "127.0.0.1:0", "--control-port", "0", "--password", "lab-secret", "--directory",
-               source + "/lab/directory", "--script", source + "/lab/demo.lab", "--time-scale", "0.01"});
+    lab.start(program, {"--listen", "127.0.0.1:0", "--control-port", "0", "--password", "lab-secret",
+                        "--directory", source + "/lab/directory", "--script", source + "/lab/demo.lab",
+                        "--time-scale", "0.01", "--sip-listen", "127.0.0.1:0"});
     QString output;
     QRegularExpressionMatch m;
     const QRegularExpression listening("event socket on 127\\.0\\.0\\.1:(\\d+)");
