@@ -1,7 +1,10 @@
+#include "app/cstartupdlg.h"
 #include "app/logfile.h"
+#include "app/logincycle.h"
 #include "app/startup.h"
 #include "app/xmlconfig.h"
 #include "sip/cpjsipsua.h"
+#include "ui/consoleparts.h"
 
 #include <QApplication>
 
@@ -24,8 +27,7 @@ int main(int argc, char *argv[])
     // A missing or unreadable file leaves the defaults in place.
     XMLConfig::instance().load();
 
-    // The login cycle takes over here once it lands; until then start-up ends the run.
-    CPJSIPSUA::shutdownLibrary();
-    Startup::finalizeLibraries();
-    return 0;
+    ConsoleParts parts([] { return new CStartupDlg; });
+    LoginCycle cycle(parts, XMLConfig::instance());
+    return cycle.run();
 }

@@ -1,0 +1,300 @@
+#include "app/xmlconfig.h"
+#include "conferences/conferencecontrol.h"
+#include "conferences/conferencelistmodel.h"
+#include "conferences/conferencelistview.h"
+#include "conferences/conferenceparticipantsmodel.h"
+#include "conferences/conferenceparticipantsview.h"
+#include "esl/esl2.h"
+#include "tests/support/fakeeslserver.h"
+#include "ui/connectionwatch.h"
+#include "ui/consoleparts.h"
+#include "ui/errorpanel.h"
+#include "ui/lineeditescapekey.h"
+#include "ui/mainappframewindow3.h"
+#include "users/userlistmodel.h"
+#include "users/userlistview.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+const QString kUsers =
+    "userid|context|domain|group|contact|callgroup|effective_caller_id_name|effective_caller_id_number\n"
+    "1001|default|127.0.0.1|default|sofia/internal/sip:1001@127.0.0.1:5070||Диспетчер Один|\n"
+    "1002|default|127.0.0.1|default|sofia/internal/sip:1002@127.0.0.1:5074||Петров Пётр|\n"
+    "1003|default|127.0.0.1|default|error/user_not_registered||Сидорова Анна|\n"
+    "1004|default|127.0.0.1|default|sofia/internal/sip:1004@127.0.0.1:5076||Иванов Иван|\n"
+    "+OK\n";
+
+QString member(const QString &id, const QString &number)
+{
+    return "<member type=\"caller\"><id>" + id + "</id><flags><can_hear>true</can_hear><can_speak>true" +
+           "</can_speak><talking>false</talking><is_ghost>false</is_ghost></flags><uuid>u-" + id +
+           "</uuid><caller_id_number>" + number + "</caller_id_number><join_time>2</join_time></member>";
+}
+
+const QString kConferences = "<?xml version=\"1.0\"?>\n<conferences>"
+                             "<conference name=\"3000\" running=\"true\"><members>" +
+                             member("7", "1002") + member("8", "1004") +
+                             "</members></conference></conferences>\n";
+
+ESL2::Event memberEvent(const QString &action, const QString &id, const QString &presence)
+{
+    return {{"Event-Name", "CUSTOM"},
+            {"Event-Subclass", "conference::maintenance"},
+            {"Action", action},
+            {"Conference-Name", "3000"},
+            {"Member-ID", id},
+            {"Channel-Presence-ID", presence},
+            {"Channel-Call-UUID", "c-" + id},
+            {"Speak", "true"}};
+}
+} // namespace
+
+// The window against a scripted event socket, wired by the console's own parts:
+// what the dispatcher sees after login, how the panes follow the server, and
+// what happens when the link fails and comes back.
+class MainWindowTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    FakeEslServer *m_server = nullptr;
+    ConsoleParts *m_parts = nullptr;
+    MainAppFrameWindow3 *m_window = nullptr;
+
+    int listed() const { return m_server->countRequests("api list_users"); }
+    int conferenceSnapshots() const { return m_server->countRequests("api conference xml_list"); }
+    bool panesCurrent() const
+    {
+        return !m_window->staleBanner()->isVisibleTo(m_window) && !m_window->connectionWatch()->isStale();
+    }
+    ConferenceParticipantsModel *shownMembers() const
+    {
+        return qobject_cast<ConferenceParticipantsModel *>(m_window->participantsView()->model());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        XMLConfig &c = XMLConfig::instance();
+        c.filePath = m_dir.filePath("TesmarDispatcher.xml");
+        c.currentLoginUser = "1001";
+        c.currentServerHost = "127.0.0.1";
+        c.currentLoginAddress = "1001@127.0.0.1";
+        c.externalUA = true;
+        c.alarmSound = false;
+        c.displayDisconnected = 1;
+        c.phoneBookPath = m_dir.filePath("phonebook.txt");
+
+        m_server = new FakeEslServer(this);
+        m_server->addApiReply("api list_users", kUsers);
+        m_server->addApiReply("api user_data 1002@127.0.0.1 attr role", "dispatcher");
+        m_server->addApiReply("api user_data 1002@127.0.0.1 attr groups", "Смена А;");
+        m_server->addApiReply("api user_data 1004@127.0.0.1 attr groups", "Смена А;");
+        m_server->addApiReply("api user_data ", "", FakeEslServer::Prefix);
+        m_server->addApiReply("api conference xml_list", kConferences);
+
+        m_parts = new ConsoleParts([] { return nullptr; });
+        m_parts->createProcessObjects();
+        m_parts->esl()->setTimerIntervalsForTest(400, 200, 50);
+        emit m_parts->esl()->sigConnect(m_server->host(), m_server->port(), m_server->password());
+        QTRY_VERIFY(m_server->isAuthenticated());
+        m_window = qobject_cast<MainAppFrameWindow3 *>(m_parts->createSession());
+        QVERIFY(m_window);
+        m_window->errorPanel()->setMinimumDisplayTimeForTest(100);
+        m_window->show();
+    }
+
+    void cleanupTestCase()
+    {
+        m_parts->destroySession();
+        m_parts->closeLinks();
+        m_parts->destroyProcessObjects();
+        delete m_parts;
+    }
+
+    void afterLoginTheTreeAndConferencesFollowTheServer()
+    {
+        UserListModel *users = m_parts->users();
+        QTRY_COMPARE_WITH_TIMEOUT(conferenceSnapshots(), 1, 5000);
+        QCOMPARE(m_window->userView()->model(), users);
+        const QModelIndexList petrov = users->indexesOfUser("1002@127.0.0.1");
+        QTRY_VERIFY(!users->indexesOfUser("1002@127.0.0.1").isEmpty());
+        QVERIFY(users->isDispatcherOrTechnician("1002@127.0.0.1"));
+        QVERIFY(users->user("1002@127.0.0.1").registered);
+        QVERIFY(!users->user("1003@127.0.0.1").registered);
+
+        // The server's conference plus the permanent primary one; the view keeps one
+        // selected and the participants pane shows the selected conference's members.
+        ConferenceListModel *conferences = m_parts->conferences();
+        QTRY_COMPARE(conferences->rowCount(), 2);
+        QString selected;
+        QVERIFY(m_window->conferenceView()->selectedConference(selected));
+        const int row = conferences
+                            ->match(conferences->index(0, 0), ConferenceListModel::ConferenceIdRole, "3000",
+                                    1, Qt::MatchExactly)
+                            .value(0)
+                            .row();
+        m_window->conferenceView()->setCurrentIndex(conferences->index(row, 0));
+        QTRY_VERIFY(shownMembers() && shownMembers()->rowCount() == 2);
+        QVERIFY(m_window->errorPanel()->isHidden());
+        QVERIFY(panesCurrent());
+
+        // A member joins and leaves; the pane follows.
+        m_server->sendEvent(memberEvent("add-member", "9", "1003@127.0.0.1"));
+        QTRY_COMPARE(shownMembers()->rowCount(), 3);
+        m_server->sendEvent(memberEvent("del-member", "9", "1003@127.0.0.1"));
+        QTRY_COMPARE_WITH_TIMEOUT(shownMembers()->rowCount(), 2, 5000);
+
+        QCOMPARE(m_window->conferenceControl()->selectedConference(), QString("3000"));
+    }
+
+    void droppedConnectionShowsAtOnceAndReloadsOnceWhenBack()
+    {
+        const int listsBefore = listed();
+        const int snapshotsBefore = conferenceSnapshots();
+        QStackedWidget *stack = m_window->mainStack();
+
+        // Answers after the reconnect are held back, so the reload can be watched halfway.
+        m_server->setHoldReplies(true);
+        m_server->closeConnection();
+        QTRY_VERIFY(m_window->errorPanel()->messages().contains(MainAppFrameWindow3::deadLinkText()));
+        QVERIFY(m_window->errorPanel()->isVisible());
+        QVERIFY(!stack->widget(MainAppFrameWindow3::ConferencesPage)->isEnabled());
+        QVERIFY(!stack->widget(MainAppFrameWindow3::RecordingsPage)->isEnabled());
+        QVERIFY(stack->widget(MainAppFrameWindow3::SettingsPage)->isEnabled());
+        QVERIFY(stack->widget(MainAppFrameWindow3::PhoneBookPage)->isEnabled());
+        QVERIFY(m_window->staleBanner()->isVisibleTo(m_window));
+
+        // Back and authenticated: usable again, but still marked until the reload ends.
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->isAuthenticated(), 5000);
+        QTRY_VERIFY(stack->widget(MainAppFrameWindow3::ConferencesPage)->isEnabled());
+        QVERIFY(!panesCurrent());
+        m_server->setHoldReplies(false);
+        while (m_server->releaseHeldReply()) {
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(panesCurrent(), 5000);
+        QTRY_VERIFY(m_window->errorPanel()->isHidden());
+
+        QTest::qWait(600);
+        QCOMPARE(listed(), listsBefore + 1);
+        QCOMPARE(conferenceSnapshots(), snapshotsBefore + 1);
+        QTRY_COMPARE(m_parts->conferences()->rowCount(), 2);
+    }
+
+    void silentServerIsDeadUntilItAnswersThenReloadsOnce()
+    {
+        QTRY_VERIFY(panesCurrent());
+        const int listsBefore = listed();
+        const int snapshotsBefore = conferenceSnapshots();
+        const int connectionsBefore = m_server->connectionCount();
+
+        // The idle keep-alive goes unanswered: the request times out on a live socket.
+        m_server->setHoldReplies(true);
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->connectionWatch()->isDead(), 5000);
+        QVERIFY(m_window->errorPanel()->messages().contains(MainAppFrameWindow3::deadLinkText()));
+        QVERIFY(!panesCurrent());
+
+        m_server->setHoldReplies(false);
+        while (m_server->releaseHeldReply()) {
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(panesCurrent(), 5000);
+        QTest::qWait(600);
+        QCOMPARE(m_server->connectionCount(), connectionsBefore);
+        QCOMPARE(listed(), listsBefore + 1);
+        QCOMPARE(conferenceSnapshots(), snapshotsBefore + 1);
+        QTRY_VERIFY(m_window->errorPanel()->isHidden());
+    }
+
+    void phoneBookIsReadWhenItsPageOpensAndTheFileChanged()
+    {
+        // The file rules themselves are PhoneBookFile's (widgets test); here: when the window asks.
+        QPlainTextEdit *view = m_window->phonebookView();
+        QFile file(XMLConfig::instance().phoneBookPath);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("112\n") == 4);
+        file.close();
+        m_window->PhonebookButtonPressed();
+        QCOMPARE(m_window->mainStack()->currentIndex(), int(MainAppFrameWindow3::PhoneBookPage));
+        QCOMPARE(view->toPlainText(), QString("112\n"));
+        view->setPlainText("marker");
+        m_window->PhonebookButtonPressed(); // already shown
+        m_window->HomeButtonPressed();
+        m_window->PhonebookButtonPressed(); // unchanged file
+        QCOMPARE(view->toPlainText(), QString("marker"));
+        QVERIFY(file.open(QIODevice::Append) && file.write("103\n") == 4);
+        file.flush();
+        file.setFileTime(QDateTime::currentDateTime().addSecs(3), QFileDevice::FileModificationTime);
+        file.close();
+        m_window->HomeButtonPressed();
+        m_window->PhonebookButtonPressed();
+        QCOMPARE(view->toPlainText(), QString("112\n103\n"));
+        m_window->HomeButtonPressed();
+    }
+
+    void userFilterRowAndMicrophone()
+    {
+        m_window->FilterZoomButtonPressed();
+        QVERIFY(m_window->usersFilterShown());
+        QTest::keyClicks(m_window->filterLine(), "Petr");
+        QCOMPARE(m_window->userView()->filter(), QString("Petr"));
+        QTest::keyClick(m_window->filterLine(), Qt::Key_Escape);
+        QVERIFY(!m_window->usersFilterShown());
+        QCOMPARE(m_window->userView()->filter(), QString());
+        m_window->FilterZoomButtonPressed(); // reopening keeps the text and applies it again
+        QCOMPARE(m_window->userView()->filter(), QString("Petr"));
+        m_window->FilterCloseButtonPressed();
+
+        const bool shown = m_window->userView()->showUnregistered();
+        m_window->toggleShowUnregistered();
+        QCOMPARE(m_window->userView()->showUnregistered(), !shown);
+        m_window->toggleShowUnregistered();
+
+        QAction *mic = m_window->microphoneAction();
+        QCOMPARE(mic->toolTip(), QString("Выключить микрофон"));
+        mic->trigger();
+        QVERIFY(m_window->microphoneMuted());
+        QCOMPARE(mic->toolTip(), QString("Включить микрофон"));
+        mic->trigger();
+        QVERIFY(!m_window->microphoneMuted());
+        QCOMPARE(mic->toolTip(), QString("Выключить микрофон"));
+    }
+
+    void failedSaveIsShownUntilASaveSucceeds()
+    {
+        XMLConfig &c = XMLConfig::instance();
+        const QString good = c.filePath;
+        c.filePath = m_dir.filePath("missing/folder/TesmarDispatcher.xml");
+        const QString failure = MainAppFrameWindow3::saveFailedText(c.filePath);
+        QVERIFY(!m_window->saveConfiguration());
+        QCOMPARE(m_window->errorPanel()->messages(), QStringList{failure});
+        c.filePath = good;
+        QTest::qWait(150);
+        QVERIFY(m_window->saveConfiguration());
+        QVERIFY(m_window->errorPanel()->messages().isEmpty());
+        QVERIFY(QFile::exists(good));
+    }
+
+    void watchedUserWarningsReachThePanelAndClosingStopsTheWorkers()
+    {
+        emit m_parts->users()->setWarning("Пользователь Сидорова Анна не зарегистрирован");
+        QCOMPARE(m_window->errorPanel()->messages().size(), 1);
+        QTest::qWait(150);
+        emit m_parts->users()->clearWarning("Пользователь Сидорова Анна не зарегистрирован");
+        QVERIFY(m_window->errorPanel()->messages().isEmpty());
+
+        QVERIFY(m_window->workerThread(0)->isRunning());
+        QVERIFY(m_window->workerThread(1)->isRunning());
+        m_window->close();
+        QVERIFY(m_window->workerThread(0)->isFinished());
+        QVERIFY(m_window->workerThread(1)->isFinished());
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "mainwindow_test.moc"
