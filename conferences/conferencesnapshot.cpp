@@ -1,56 +1,85 @@
 #include "conferences/conferencesnapshot.h"
 
+#include "conferences/snapshotscanner.h"
+
 #include <QXmlStreamReader>
 
 namespace {
-bool isTag(const QXmlStreamReader &reader, QLatin1String tag)
+// The full parser behind the calls the reading below makes.
+class StreamReader
 {
-    return reader.qualifiedName() == tag;
-}
-
-// The text of the current element and all its descendants, as a document tree gives it:
-// text runs of whitespace only are left out.
-QString elementText(QXmlStreamReader &reader)
-{
-    QString text;
-    int depth = 0;
-    while (!reader.atEnd()) {
-        switch (reader.readNext()) {
-        case QXmlStreamReader::Characters:
-            if (!reader.isWhitespace())
-                text += reader.text();
-            break;
-        case QXmlStreamReader::StartElement:
-            ++depth;
-            break;
-        case QXmlStreamReader::EndElement:
-            if (depth-- == 0)
-                return text;
-            break;
-        default:
-            break;
-        }
+public:
+    explicit StreamReader(const QString &xml) : m_reader(xml)
+    {
+        // Prefixes are plain parts of names here, declared or not.
+        m_reader.setNamespaceProcessing(false);
     }
-    return text;
-}
+    bool readNextStartElement() { return m_reader.readNextStartElement(); }
+    void skipCurrentElement() { m_reader.skipCurrentElement(); }
+    bool isTag(QLatin1String tag) const { return m_reader.qualifiedName() == tag; }
+    bool attribute(QLatin1String name, QString *value) const
+    {
+        const QXmlStreamAttributes attributes = m_reader.attributes();
+        if (!attributes.hasAttribute(name))
+            return false;
+        *value = attributes.value(name).toString();
+        return true;
+    }
+    // The text of the current element and all its descendants, as a document tree gives it:
+    // text runs of whitespace only are left out.
+    QString elementText()
+    {
+        QString text;
+        int depth = 0;
+        while (!m_reader.atEnd()) {
+            switch (m_reader.readNext()) {
+            case QXmlStreamReader::Characters:
+                if (!m_reader.isWhitespace())
+                    text += m_reader.text();
+                break;
+            case QXmlStreamReader::StartElement:
+                ++depth;
+                break;
+            case QXmlStreamReader::EndElement:
+                if (depth-- == 0)
+                    return text;
+                break;
+            default:
+                break;
+            }
+        }
+        return text;
+    }
+    void finish()
+    {
+        while (!m_reader.atEnd())
+            m_reader.readNext();
+    }
+    const QXmlStreamReader &reader() const { return m_reader; }
 
-bool isTrue(QXmlStreamReader &reader)
+private:
+    QXmlStreamReader m_reader;
+};
+
+template <typename Reader>
+bool isTrue(Reader &reader)
 {
-    return elementText(reader).compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
+    return reader.elementText().compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
 }
 
 // Only the first element of each name counts, as the list model has always read it.
-void readFlags(QXmlStreamReader &reader, ConferenceSnapshot::Member &member)
+template <typename Reader>
+void readFlags(Reader &reader, ConferenceSnapshot::Member &member)
 {
     bool ghostSeen = false, speakSeen = false, talkingSeen = false;
     while (reader.readNextStartElement()) {
-        if (!ghostSeen && isTag(reader, QLatin1String("is_ghost"))) {
+        if (!ghostSeen && reader.isTag(QLatin1String("is_ghost"))) {
             ghostSeen = true;
             member.ghost = isTrue(reader);
-        } else if (!speakSeen && isTag(reader, QLatin1String("can_speak"))) {
+        } else if (!speakSeen && reader.isTag(QLatin1String("can_speak"))) {
             speakSeen = true;
             member.canSpeak = isTrue(reader);
-        } else if (!talkingSeen && isTag(reader, QLatin1String("talking"))) {
+        } else if (!talkingSeen && reader.isTag(QLatin1String("talking"))) {
             talkingSeen = true;
             member.talking = isTrue(reader);
         } else {
@@ -59,20 +88,18 @@ void readFlags(QXmlStreamReader &reader, ConferenceSnapshot::Member &member)
     }
 }
 
-void readMember(QXmlStreamReader &reader, ConferenceSnapshot::Member &member)
+template <typename Reader>
+void readMember(Reader &reader, ConferenceSnapshot::Member &member)
 {
-    const QXmlStreamAttributes attributes = reader.attributes();
-    member.hasType = attributes.hasAttribute(QLatin1String("type"));
-    if (member.hasType)
-        member.type = attributes.value(QLatin1String("type")).toString();
+    member.hasType = reader.attribute(QLatin1String("type"), &member.type);
     while (reader.readNextStartElement()) {
-        if (!member.hasId && isTag(reader, QLatin1String("id"))) {
+        if (!member.hasId && reader.isTag(QLatin1String("id"))) {
             member.hasId = true;
-            member.id = elementText(reader);
-        } else if (!member.hasNumber && isTag(reader, QLatin1String("caller_id_number"))) {
+            member.id = reader.elementText();
+        } else if (!member.hasNumber && reader.isTag(QLatin1String("caller_id_number"))) {
             member.hasNumber = true;
-            member.number = elementText(reader);
-        } else if (!member.hasFlags && isTag(reader, QLatin1String("flags"))) {
+            member.number = reader.elementText();
+        } else if (!member.hasFlags && reader.isTag(QLatin1String("flags"))) {
             member.hasFlags = true;
             readFlags(reader, member);
         } else {
@@ -81,20 +108,18 @@ void readMember(QXmlStreamReader &reader, ConferenceSnapshot::Member &member)
     }
 }
 
-void readConference(QXmlStreamReader &reader, ConferenceSnapshot::Conference &conference)
+template <typename Reader>
+void readConference(Reader &reader, ConferenceSnapshot::Conference &conference)
 {
-    const QXmlStreamAttributes attributes = reader.attributes();
-    conference.hasName = attributes.hasAttribute(QLatin1String("name"));
-    if (conference.hasName)
-        conference.name = attributes.value(QLatin1String("name")).toString();
+    conference.hasName = reader.attribute(QLatin1String("name"), &conference.name);
     while (reader.readNextStartElement()) {
-        if (conference.hasMembers || !isTag(reader, QLatin1String("members"))) {
+        if (conference.hasMembers || !reader.isTag(QLatin1String("members"))) {
             reader.skipCurrentElement();
             continue;
         }
         conference.hasMembers = true;
         while (reader.readNextStartElement()) {
-            if (isTag(reader, QLatin1String("member"))) {
+            if (reader.isTag(QLatin1String("member"))) {
                 conference.members.append(ConferenceSnapshot::Member());
                 readMember(reader, conference.members.last());
             } else {
@@ -102,6 +127,29 @@ void readConference(QXmlStreamReader &reader, ConferenceSnapshot::Conference &co
             }
         }
     }
+}
+
+// False when the root is not "conferences". The caller checks the reader for errors.
+template <typename Reader>
+bool readDocument(Reader &reader, QVector<ConferenceSnapshot::Conference> &conferences)
+{
+    bool rightRoot = false;
+    if (reader.readNextStartElement()) {
+        rightRoot = reader.isTag(QLatin1String("conferences"));
+        if (!rightRoot)
+            reader.skipCurrentElement();
+        while (rightRoot && reader.readNextStartElement()) {
+            if (reader.isTag(QLatin1String("conference"))) {
+                conferences.append(ConferenceSnapshot::Conference());
+                readConference(reader, conferences.last());
+            } else {
+                reader.skipCurrentElement();
+            }
+        }
+    }
+    // The whole document must be well-formed, trailing part included, before any of it is used.
+    reader.finish();
+    return rightRoot;
 }
 } // namespace
 
@@ -111,31 +159,21 @@ ConferenceSnapshot::Status ConferenceSnapshot::read(const QString &xml)
     m_error.clear();
     m_errorLine = m_errorColumn = 0;
 
-    QXmlStreamReader reader(xml);
-    // Prefixes are plain parts of names here, declared or not.
-    reader.setNamespaceProcessing(false);
-    bool rightRoot = false;
-    if (reader.readNextStartElement()) {
-        rightRoot = isTag(reader, QLatin1String("conferences"));
-        if (!rightRoot)
-            reader.skipCurrentElement();
-        while (rightRoot && reader.readNextStartElement()) {
-            if (isTag(reader, QLatin1String("conference"))) {
-                m_conferences.append(Conference());
-                readConference(reader, m_conferences.last());
-            } else {
-                reader.skipCurrentElement();
-            }
-        }
-    }
-    // The whole document must be well-formed, trailing part included, before any of it is used.
-    while (!reader.atEnd())
-        reader.readNext();
-    if (reader.hasError()) {
+    {
+        SnapshotScanner scanner(xml);
+        const bool rightRoot = readDocument(scanner, m_conferences);
+        if (!scanner.failed())
+            return rightRoot ? Ok : WrongRoot;
         m_conferences.clear();
-        m_error = reader.errorString();
-        m_errorLine = int(reader.lineNumber());
-        m_errorColumn = int(reader.columnNumber());
+    }
+
+    StreamReader stream(xml);
+    const bool rightRoot = readDocument(stream, m_conferences);
+    if (stream.reader().hasError()) {
+        m_conferences.clear();
+        m_error = stream.reader().errorString();
+        m_errorLine = int(stream.reader().lineNumber());
+        m_errorColumn = int(stream.reader().columnNumber());
         return Broken;
     }
     if (!rightRoot) {
