@@ -7,7 +7,6 @@
 #include "conferences/memberdirectory.h"
 
 #include <QDebug>
-#include <QDomDocument>
 #include <QSet>
 #include <QVector>
 
@@ -30,17 +29,8 @@ void ConferenceListModel::conferenceListReceived(QString res, QVariant)
     ConferenceSnapshot snapshot;
     const ConferenceSnapshot::Status status = snapshot.read(res);
     if (status == ConferenceSnapshot::Broken) {
-        // A broken reply is rare: the document parser words the complaint as the log has always had it.
-        QDomDocument doc;
-        QString message;
-        int line = 0;
-        int column = 0;
-        if (doc.setContent(res, &message, &line, &column)) {
-            message = snapshot.error();
-            line = snapshot.errorLine();
-            column = snapshot.errorColumn();
-        }
-        qWarning() << "cannot parse conference list:" << message << "at line" << line << "column" << column;
+        qWarning() << "cannot parse conference list:" << snapshot.error() << "at line" << snapshot.errorLine()
+                   << "column" << snapshot.errorColumn();
     } else if (status == ConferenceSnapshot::WrongRoot) {
         qWarning() << "no 'conferences' element in XML conference list";
     } else {

@@ -2,74 +2,56 @@
 
 #include "conferences/snapshotscanner.h"
 
-#include <QXmlStreamReader>
+#include <QDomDocument>
+#include <QDomElement>
 
 namespace {
-// The full parser behind the calls the reading below makes.
-class StreamReader
+bool flagIsTrue(const QDomElement &flags, QLatin1String tag, bool absent)
 {
-public:
-    explicit StreamReader(const QString &xml) : m_reader(xml)
-    {
-        // Prefixes are plain parts of names here, declared or not.
-        m_reader.setNamespaceProcessing(false);
-    }
-    bool readNextStartElement() { return m_reader.readNextStartElement(); }
-    void skipCurrentElement() { m_reader.skipCurrentElement(); }
-    bool isTag(QLatin1String tag) const { return m_reader.qualifiedName() == tag; }
-    bool attribute(QLatin1String name, QString *value) const
-    {
-        const QXmlStreamAttributes attributes = m_reader.attributes();
-        if (!attributes.hasAttribute(name))
-            return false;
-        *value = attributes.value(name).toString();
-        return true;
-    }
-    // The text of the current element and all its descendants, as a document tree gives it:
-    // text runs of whitespace only are left out.
-    QString elementText()
-    {
-        QString text;
-        int depth = 0;
-        while (!m_reader.atEnd()) {
-            switch (m_reader.readNext()) {
-            case QXmlStreamReader::Characters:
-                if (!m_reader.isWhitespace())
-                    text += m_reader.text();
-                break;
-            case QXmlStreamReader::StartElement:
-                ++depth;
-                break;
-            case QXmlStreamReader::EndElement:
-                if (depth-- == 0)
-                    return text;
-                break;
-            default:
-                break;
-            }
+    const QDomElement e = flags.firstChildElement(tag);
+    return e.isNull() ? absent : e.text().compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
+}
+
+// Whatever the scanner leaves is read as a document tree: the parser the console has always
+// used decides what such a reply says, quirks and complaints included.
+void readTree(const QDomElement &root, QVector<ConferenceSnapshot::Conference> &conferences)
+{
+    for (QDomElement c = root.firstChildElement(QStringLiteral("conference")); !c.isNull();
+         c = c.nextSiblingElement(QStringLiteral("conference"))) {
+        ConferenceSnapshot::Conference conf;
+        conf.hasName = c.hasAttribute(QStringLiteral("name"));
+        conf.name = c.attribute(QStringLiteral("name"));
+        const QDomElement members = c.firstChildElement(QStringLiteral("members"));
+        conf.hasMembers = !members.isNull();
+        for (QDomElement m = members.firstChildElement(QStringLiteral("member")); !m.isNull();
+             m = m.nextSiblingElement(QStringLiteral("member"))) {
+            ConferenceSnapshot::Member member;
+            member.hasType = m.hasAttribute(QStringLiteral("type"));
+            member.type = m.attribute(QStringLiteral("type"));
+            const QDomElement id = m.firstChildElement(QStringLiteral("id"));
+            member.hasId = !id.isNull();
+            member.id = id.text();
+            const QDomElement number = m.firstChildElement(QStringLiteral("caller_id_number"));
+            member.hasNumber = !number.isNull();
+            member.number = number.text();
+            const QDomElement flags = m.firstChildElement(QStringLiteral("flags"));
+            member.hasFlags = !flags.isNull();
+            member.ghost = flagIsTrue(flags, QLatin1String("is_ghost"), false);
+            member.canSpeak = flagIsTrue(flags, QLatin1String("can_speak"), true);
+            member.talking = flagIsTrue(flags, QLatin1String("talking"), false);
+            conf.members.append(member);
         }
-        return text;
+        conferences.append(conf);
     }
-    void finish()
-    {
-        while (!m_reader.atEnd())
-            m_reader.readNext();
-    }
-    const QXmlStreamReader &reader() const { return m_reader; }
+}
 
-private:
-    QXmlStreamReader m_reader;
-};
-
-template <typename Reader>
-bool isTrue(Reader &reader)
+bool isTrue(SnapshotScanner &reader)
 {
     return reader.elementText().compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
 }
 
 // Only the first element of each name counts, as the list model has always read it.
-template <typename Reader>
-void readFlags(Reader &reader, ConferenceSnapshot::Member &member)
+void readFlags(SnapshotScanner &reader, ConferenceSnapshot::Member &member)
 {
     bool ghostSeen = false, speakSeen = false, talkingSeen = false;
     while (reader.readNextStartElement()) {
@@ -88,8 +70,7 @@ void readFlags(Reader &reader, ConferenceSnapshot::Member &member)
     }
 }
 
-template <typename Reader>
-void readMember(Reader &reader, ConferenceSnapshot::Member &member)
+void readMember(SnapshotScanner &reader, ConferenceSnapshot::Member &member)
 {
     member.hasType = reader.attribute(QLatin1String("type"), &member.type);
     while (reader.readNextStartElement()) {
@@ -108,8 +89,7 @@ void readMember(Reader &reader, ConferenceSnapshot::Member &member)
     }
 }
 
-template <typename Reader>
-void readConference(Reader &reader, ConferenceSnapshot::Conference &conference)
+void readConference(SnapshotScanner &reader, ConferenceSnapshot::Conference &conference)
 {
     conference.hasName = reader.attribute(QLatin1String("name"), &conference.name);
     while (reader.readNextStartElement()) {
@@ -129,9 +109,8 @@ void readConference(Reader &reader, ConferenceSnapshot::Conference &conference)
     }
 }
 
-// False when the root is not "conferences". The caller checks the reader for errors.
-template <typename Reader>
-bool readDocument(Reader &reader, QVector<ConferenceSnapshot::Conference> &conferences)
+// False when the root is not "conferences". The caller checks whether the scanner gave up.
+bool readDocument(SnapshotScanner &reader, QVector<ConferenceSnapshot::Conference> &conferences)
 {
     bool rightRoot = false;
     if (reader.readNextStartElement()) {
@@ -167,18 +146,11 @@ ConferenceSnapshot::Status ConferenceSnapshot::read(const QString &xml)
         m_conferences.clear();
     }
 
-    StreamReader stream(xml);
-    const bool rightRoot = readDocument(stream, m_conferences);
-    if (stream.reader().hasError()) {
-        m_conferences.clear();
-        m_error = stream.reader().errorString();
-        m_errorLine = int(stream.reader().lineNumber());
-        m_errorColumn = int(stream.reader().columnNumber());
+    QDomDocument doc;
+    if (!doc.setContent(xml, &m_error, &m_errorLine, &m_errorColumn))
         return Broken;
-    }
-    if (!rightRoot) {
-        m_conferences.clear();
+    if (doc.documentElement().tagName() != QLatin1String("conferences"))
         return WrongRoot;
-    }
+    readTree(doc.documentElement(), m_conferences);
     return Ok;
 }

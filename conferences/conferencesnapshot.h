@@ -4,9 +4,10 @@
 #include <QVector>
 
 // The "conference xml_list" reply read into plain values, in document order, keeping
-// only what the conference list uses. Reading is a single streaming pass: the reply
-// of a busy server runs to megabytes and a document tree of it costs more than all
-// the rest of the console's cold load.
+// only what the conference list uses. The reply of a busy server runs to megabytes and
+// a document tree of it costs more than all the rest of the console's cold load, so
+// the plain XML the server writes is scanned in one pass (SnapshotScanner); anything
+// else is read as a document tree, with the same result.
 class ConferenceSnapshot
 {
 public:
