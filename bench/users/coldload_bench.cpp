@@ -29,6 +29,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -204,6 +205,16 @@ double consoleMs(quint16 port, bool perUser)
     return result;
 }
 
+// Processor time of this process (all its threads) so far, in ms: the part of a load's time the
+// console itself spends, as opposed to waiting for the lab.
+double cpuMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+
 long residentKb()
 {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -334,20 +345,25 @@ int main(int argc, char **argv)
     }
 
     long rss = -1;
-    QVector<double> floorOne, loadOne, floorPer, loadPer, ratioOne, ratioPer;
+    QVector<double> floorOne, loadOne, floorPer, loadPer, ratioOne, ratioPer, cpuOne, cpuPer;
     for (int run = 0; run < runs; ++run) {
         floorOne << (onlyPer ? 1 : floorMs(port, false));
+        double cpu = cpuMs();
         loadOne << (onlyPer ? 1 : consoleMs(port, false));
+        cpuOne << cpuMs() - cpu;
         if (run == 0)
             rss = residentKb();
         floorPer << (onlyOne ? 1 : floorMs(port, true));
+        cpu = cpuMs();
         loadPer << (onlyOne ? 1 : consoleMs(port, true));
+        cpuPer << cpuMs() - cpu;
         ratioOne << loadOne.last() / floorOne.last();
         ratioPer << loadPer.last() / floorPer.last();
         fprintf(out,
-                "run %d: one request %.1f ms (floor %.1f, %.2fx); per user %.1f ms (floor %.1f, %.2fx)\n",
-                run + 1, loadOne.last(), floorOne.last(), ratioOne.last(), loadPer.last(), floorPer.last(),
-                ratioPer.last());
+                "run %d: one request %.1f ms (floor %.1f, %.2fx, console CPU %.1f ms); "
+                "per user %.1f ms (floor %.1f, %.2fx, console CPU %.1f ms)\n",
+                run + 1, loadOne.last(), floorOne.last(), ratioOne.last(), cpuOne.last(), loadPer.last(),
+                floorPer.last(), ratioPer.last(), cpuPer.last());
         fflush(out);
     }
     fprintf(out,
