@@ -19,6 +19,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -184,6 +185,9 @@ double consoleMs(quint16 port, bool perUser)
     }
     QObject::connect(&esl, &ESL2::conferenceEvent, &conferences, &ConferenceListModel::conferenceEvent);
     double result = -1;
+    // A real event loop, idle between replies as the console's is (processEvents() with a time
+    // limit never waits, and a spinning loop takes the processor from the lab).
+    QEventLoop loop;
     // The snapshot is the last reply of a load: check once its handler has returned.
     QObject::connect(&conferences, &QAbstractItemModel::rowsInserted, [&] {
         if (conferences.rowCount() < kConferences)
@@ -192,15 +196,15 @@ double consoleMs(quint16 port, bool perUser)
             if (result >= 0 || !clock.isValid())
                 return;
             const double ms = clock.nsecsElapsed() / 1e6;
-            if (userRows(users) == kUsers && members(conferences) >= kConferences * kMembers)
+            if (userRows(users) == kUsers && members(conferences) >= kConferences * kMembers) {
                 result = ms;
+                loop.quit();
+            }
         });
     });
     emit esl.sigConnect(QStringLiteral("127.0.0.1"), port, QStringLiteral("ClueCon"));
-    QElapsedTimer limit;
-    limit.start();
-    while (result < 0 && limit.elapsed() < 60000)
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    loop.exec();
     esl.disconnectFromServer();
     return result;
 }
