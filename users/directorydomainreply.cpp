@@ -19,10 +19,12 @@ bool unescape(const QChar *from, const QChar *to, QString *out)
     out->clear();
     out->reserve(int(to - from));
     while (from < to) {
-        if (*from != QLatin1Char('&')) {
-            out->append(*from++);
-            continue;
-        }
+        // Plain runs are copied whole: values are mostly free of references.
+        const QChar *ampersand = std::find(from, to, QLatin1Char('&'));
+        out->append(from, int(ampersand - from));
+        from = ampersand;
+        if (from == to)
+            break;
         const QChar *semicolon = std::find(from, to, QLatin1Char(';'));
         if (semicolon == to)
             return false;
