@@ -1,19 +1,42 @@
 #include "conferences/snapshotscanner.h"
 
 namespace {
+// ASCII name characters: 1 may start a name, 2 may continue one. Colons are left out: a
+// prefixed name is the full parser's business.
+struct NameTable
+{
+    unsigned char kind[128] = {};
+    NameTable()
+    {
+        for (int c = 0; c < 128; ++c) {
+            if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_')
+                kind[c] = 3;
+            else if ((c >= '0' && c <= '9') || c == '-' || c == '.')
+                kind[c] = 2;
+        }
+    }
+};
+const NameTable kNames;
+
 bool isNameStart(ushort c)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+    return c < 128 && (kNames.kind[c] & 1);
 }
 
 bool isNameChar(ushort c)
 {
-    return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+    return c < 128 && (kNames.kind[c] & 2);
 }
 
 bool isSpace(ushort c)
 {
     return c == ' ' || c == '\t' || c == '\n';
+}
+
+// Characters that need no further look inside text or a value: past '>' and below the surrogates.
+bool isPlain(ushort c)
+{
+    return c > '>' && c < 0xd800;
 }
 } // namespace
 
@@ -107,6 +130,8 @@ bool SnapshotScanner::readStartTag()
             if (m_pos >= m_size)
                 return false;
             const ushort v = m_data[m_pos].unicode();
+            if (isPlain(v))
+                continue;
             if (v == quote.unicode())
                 break;
             // Values the parser would rewrite (entities, line ends, tabs) are left to it.
@@ -153,14 +178,18 @@ SnapshotScanner::Token SnapshotScanner::next()
         return m_rootSeen && m_open.isEmpty() ? Done : fail();
     if (m_data[m_pos] != QLatin1Char('<')) {
         m_text.from = m_pos;
-        m_textIsSpace = true;
+        bool space = true;
         for (; m_pos < m_size; ++m_pos) {
             const ushort c = m_data[m_pos].unicode();
+            if (isPlain(c)) {
+                space = false;
+                continue;
+            }
             if (c == '<')
                 break;
             if (isSpace(c))
                 continue;
-            m_textIsSpace = false;
+            space = false;
             if (c < 0x20 || c == '&' || (c >= 0xd800 && c <= 0xdfff) || c >= 0xfffe)
                 return fail();
             if (c == '>' && m_pos >= 2 && m_data[m_pos - 1] == QLatin1Char(']') &&
@@ -168,6 +197,7 @@ SnapshotScanner::Token SnapshotScanner::next()
                 return fail();
         }
         m_text.length = m_pos - m_text.from;
+        m_textIsSpace = space;
         // Outside the root only whitespace may stand.
         if (m_open.isEmpty() && !m_textIsSpace)
             return fail();
