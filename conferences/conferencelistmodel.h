@@ -1,6 +1,7 @@
 #pragma once
 
 #include "conferences/conferenceentry.h"
+#include "conferences/conferencesnapshot.h"
 #include "conferences/pendingcall.h"
 #include "esl/esl2.h"
 
@@ -15,7 +16,6 @@
 #include <memory>
 
 class ConferenceParticipantsModel;
-class QDomElement;
 
 // The conferences the console shows and the live membership of each: mirrors the
 // server's conference module from the "conference xml_list" snapshot and the
@@ -103,7 +103,7 @@ private:
     bool rename(int row, const QString &name, bool checked);
     // Removes the PSTN gateway prefix; true when the URI was a PSTN number.
     bool stripPstnPrefix(QString &uri) const;
-    void applySnapshotMembers(const QString &name, const QDomElement &members);
+    void applySnapshotMembers(const QString &name, const QVector<ConferenceSnapshot::Member> &members);
     void memberAdded(const ESL2::Event &event, const QString &name);
     void memberDeleted(const ESL2::Event &event, const QString &name);
     void rememberJobFailure(const ESL2::Event &event);

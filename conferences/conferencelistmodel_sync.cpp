@@ -7,22 +7,12 @@
 #include "conferences/memberdirectory.h"
 
 #include <QDebug>
-#include <QDomDocument>
-#include <QDomElement>
 #include <QSet>
 #include <QVector>
 
 using PM = ConferenceParticipantsModel;
 
 namespace {
-bool flagIsTrue(const QDomElement &flags, const QString &tag, bool absent)
-{
-    const QDomElement e = flags.firstChildElement(tag);
-    if (e.isNull())
-        return absent;
-    return e.text().compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
-}
-
 bool headerIsTrue(const ESL2::Event &event, const char *name)
 {
     return event.value(QLatin1String(name)).compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
@@ -36,22 +26,20 @@ void ConferenceListModel::conferenceListReceived(QString res, QVariant)
         existing.insert(entry.name);
 
     bool primaryListed = false;
-    QDomDocument doc;
-    QString message;
-    int line = 0;
-    int column = 0;
-    if (!doc.setContent(res, &message, &line, &column)) {
-        qWarning() << "cannot parse conference list:" << message << "at line" << line << "column" << column;
-    } else if (doc.documentElement().tagName() != QLatin1String("conferences")) {
+    ConferenceSnapshot snapshot;
+    const ConferenceSnapshot::Status status = snapshot.read(res);
+    if (status == ConferenceSnapshot::Broken) {
+        qWarning() << "cannot parse conference list:" << snapshot.error() << "at line" << snapshot.errorLine()
+                   << "column" << snapshot.errorColumn();
+    } else if (status == ConferenceSnapshot::WrongRoot) {
         qWarning() << "no 'conferences' element in XML conference list";
     } else {
-        for (QDomElement conf = doc.documentElement().firstChildElement(QStringLiteral("conference"));
-             !conf.isNull(); conf = conf.nextSiblingElement(QStringLiteral("conference"))) {
-            if (!conf.hasAttribute(QStringLiteral("name"))) {
+        for (const ConferenceSnapshot::Conference &conf : snapshot.conferences()) {
+            if (!conf.hasName) {
                 qWarning() << "'conferences' element doesn't have 'name' attribute";
                 continue;
             }
-            const QString name = conf.attribute(QStringLiteral("name"));
+            const QString &name = conf.name;
             int row = -1;
             if (existing.remove(name)) {
                 row = rowOf(name);
@@ -72,12 +60,11 @@ void ConferenceListModel::conferenceListReceived(QString res, QVariant)
             setData(index(row, 0), true, ActiveRole);
             if (name == m_primaryId)
                 primaryListed = true;
-            const QDomElement members = conf.firstChildElement(QStringLiteral("members"));
-            if (members.isNull()) {
+            if (!conf.hasMembers) {
                 qWarning() << "no 'members' element in conference" << name;
                 continue;
             }
-            applySnapshotMembers(name, members);
+            applySnapshotMembers(name, conf.members);
         }
     }
 
@@ -104,12 +91,14 @@ void ConferenceListModel::conferenceListReceived(QString res, QVariant)
     emit conferenceListReloaded();
 }
 
-void ConferenceListModel::applySnapshotMembers(const QString &name, const QDomElement &members)
+void ConferenceListModel::applySnapshotMembers(const QString &name,
+                                               const QVector<ConferenceSnapshot::Member> &members)
 {
     // Shared ownership: the conference row may go away below when it empties.
     const std::shared_ptr<PM> participants = m_conferences.at(rowOf(name)).participants;
     const QString dispatcher = MemberDirectory::dispatcherUri();
     const QString domain = MemberDirectory::sipDomain();
+    const QString memberAt = QLatin1Char('@') + domain;
 
     QStringList connectedIds;
     for (int i = 0; i < participants->rowCount(); ++i) {
@@ -118,76 +107,82 @@ void ConferenceListModel::applySnapshotMembers(const QString &name, const QDomEl
             connectedIds.append(m.data(PM::MemberIdRole).toString());
     }
 
-    for (QDomElement member = members.firstChildElement(QStringLiteral("member")); !member.isNull();
-         member = member.nextSiblingElement(QStringLiteral("member"))) {
-        const QString type = member.hasAttribute(QStringLiteral("type"))
-                                 ? member.attribute(QStringLiteral("type"))
-                                 : QStringLiteral("caller");
-        const QDomElement idElement = member.firstChildElement(QStringLiteral("id"));
-        if (idElement.isNull()) {
+    // New members are built complete and inserted together: one insertion and one count
+    // update per conference rather than a round of signals for every member and field.
+    QVector<ConferenceMember> added;
+    added.reserve(members.size());
+    bool nonPrivileged = false;
+    const auto flush = [&] {
+        participants->appendMembers(added);
+        added.clear();
+        if (nonPrivileged) {
+            nonPrivileged = false;
+            const int row = rowOf(name);
+            if (row >= 0)
+                setData(index(row, 0), true, NonPrivilegedRole);
+        }
+    };
+    for (const ConferenceSnapshot::Member &member : members) {
+        if (!member.hasId) {
             qWarning() << "no 'id' element in conference member";
             continue;
         }
-        const QDomElement numberElement = member.firstChildElement(QStringLiteral("caller_id_number"));
-        if (numberElement.isNull()) {
+        if (!member.hasNumber) {
             qWarning() << "no 'caller_id_number' element in conference member";
             continue;
         }
-        const QString id = idElement.text();
+        if (member.hasFlags && member.ghost)
+            continue;
+        const QString &id = member.id;
         // A PSTN member is its bare number, as in the add-member event; users get the domain.
-        QString uri = numberElement.text();
+        QString uri = member.number;
         const bool pstn = stripPstnPrefix(uri);
         if (!pstn)
-            uri += QLatin1Char('@') + domain;
-        const QDomElement flags = member.firstChildElement(QStringLiteral("flags"));
-        bool canSpeak = true;
-        bool talking = false;
-        if (!flags.isNull()) {
-            if (flagIsTrue(flags, QStringLiteral("is_ghost"), false))
-                continue;
-            canSpeak = flagIsTrue(flags, QStringLiteral("can_speak"), true);
-            talking = flagIsTrue(flags, QStringLiteral("talking"), false);
-        }
+            uri += memberAt;
+        const QString type = member.hasType ? member.type : QStringLiteral("caller");
 
         if (!pstn && uri == dispatcher && !m_joinedConferences.contains(name)) {
+            // Whoever follows the signal sees the members listed before the dispatcher.
+            flush();
             m_joinedConferences.append(name);
             emit dispatcherEnteredConference(name);
         }
 
-        QModelIndex m;
+        bool privileged = false;
         if (connectedIds.removeOne(id)) {
-            m = participants->participantIndex(id);
+            const QModelIndex m = participants->participantIndex(id);
             if (!m.isValid()) {
                 qCritical() << "ConferenceListModel::conferenceListReceived(): member ID" << id
                             << "is in set, but index not found!";
                 continue;
             }
+            privileged = !pstn && MemberDirectory::isDispatcherOrTechnician(uri);
+            participants->setData(m, uri, PM::UriRole);
+            participants->setData(m, id, PM::MemberIdRole);
+            participants->setData(m, MemberDirectory::displayName(uri), Qt::DisplayRole);
+            participants->setData(m, type, PM::MemberTypeRole);
+            participants->setData(m, PM::Connected, PM::StateRole);
+            participants->setData(m, member.canSpeak, PM::CanSpeakRole);
+            participants->setData(m, member.talking, PM::TalkingRole);
+            participants->setData(m, pstn, PM::PstnRole);
+            participants->setData(m, privileged, PM::PrivilegedRole);
         } else {
-            const int memberRow = participants->rowCount();
-            if (!participants->insertRows(memberRow, 1)) {
-                qCritical() << "ConferenceListModel::conferenceListReceived(): что-то пошло не так: не можем "
-                               "добавить участника"
-                            << id << "в конференцию" << name;
-                continue;
-            }
-            m = participants->index(memberRow, 0);
+            privileged = !pstn && MemberDirectory::isDispatcherOrTechnician(uri);
+            ConferenceMember row;
+            row.state = PM::Connected;
+            row.uri = uri;
+            row.memberId = id;
+            row.display = MemberDirectory::displayName(uri);
+            row.memberType = type;
+            row.canSpeak = member.canSpeak;
+            row.talking = member.talking;
+            row.pstn = pstn;
+            row.privileged = privileged;
+            added.append(row);
         }
-        const bool privileged = !pstn && MemberDirectory::isDispatcherOrTechnician(uri);
-        participants->setData(m, uri, PM::UriRole);
-        participants->setData(m, id, PM::MemberIdRole);
-        participants->setData(m, MemberDirectory::displayName(uri), Qt::DisplayRole);
-        participants->setData(m, type, PM::MemberTypeRole);
-        participants->setData(m, PM::Connected, PM::StateRole);
-        participants->setData(m, canSpeak, PM::CanSpeakRole);
-        participants->setData(m, talking, PM::TalkingRole);
-        participants->setData(m, pstn, PM::PstnRole);
-        participants->setData(m, privileged, PM::PrivilegedRole);
-        if (!privileged) {
-            const int row = rowOf(name);
-            if (row >= 0)
-                setData(index(row, 0), true, NonPrivilegedRole);
-        }
+        nonPrivileged = nonPrivileged || !privileged;
     }
+    flush();
 
     for (const QString &id : qAsConst(connectedIds)) {
         const QModelIndex m = participants->participantIndex(id);

@@ -209,6 +209,19 @@ bool ConferenceParticipantsModel::insertRows(int row, int count, const QModelInd
     return true;
 }
 
+void ConferenceParticipantsModel::appendMembers(const QVector<ConferenceMember> &members)
+{
+    if (members.isEmpty())
+        return;
+    const int first = m_members.size();
+    beginInsertRows(QModelIndex(), first, first + members.size() - 1);
+    m_members.reserve(first + members.size());
+    for (const ConferenceMember &member : members)
+        m_members.append(member);
+    endInsertRows();
+    propagateCount();
+}
+
 bool ConferenceParticipantsModel::removeRows(int row, int count, const QModelIndex &parent)
 {
     if (parent.isValid() || row < 0 || count < 1 || row + count > m_members.size())

@@ -6,6 +6,7 @@
 #include <QAbstractItemModel>
 #include <QList>
 #include <QString>
+#include <QVector>
 
 #include <memory>
 
@@ -64,6 +65,8 @@ public:
                        int role = Qt::EditRole) override;
     bool insertRows(int row, int count, const QModelIndex &parent = QModelIndex()) override;
     bool removeRows(int row, int count, const QModelIndex &parent = QModelIndex()) override;
+    // Appends complete rows in one insertion, with one count update for the conference.
+    void appendMembers(const QVector<ConferenceMember> &members);
     QStringList mimeTypes() const override;
     QMimeData *mimeData(const QModelIndexList &indexes) const override;
     Qt::DropActions supportedDragActions() const override;

@@ -12,6 +12,36 @@ QString asAnswered(const QString &value)
     return value.isEmpty() ? kNoReply : value;
 }
 
+// The code of a numeric reference, name being "#123" or "#x7B".
+uint referenceCode(QStringView name, bool *ok)
+{
+    const bool hex = name.size() > 1 && name.at(1) == QLatin1Char('x');
+    const QStringView digits = name.mid(hex ? 2 : 1);
+    // Plain digits, the usual case, are read in place; anything else as QString::toUInt reads it.
+    if (!digits.isEmpty() && digits.size() <= 7) {
+        uint code = 0;
+        int i = 0;
+        for (; i < digits.size(); ++i) {
+            const ushort c = digits.at(i).unicode();
+            uint digit;
+            if (c >= '0' && c <= '9')
+                digit = c - '0';
+            else if (hex && c >= 'a' && c <= 'f')
+                digit = c - 'a' + 10;
+            else if (hex && c >= 'A' && c <= 'F')
+                digit = c - 'A' + 10;
+            else
+                break;
+            code = code * (hex ? 16 : 10) + digit;
+        }
+        if (i == digits.size()) {
+            *ok = true;
+            return code;
+        }
+    }
+    return digits.toString().toUInt(ok, hex ? 16 : 10);
+}
+
 // Attribute text with its character and entity references resolved; false for one that is not
 // well-formed.
 bool unescape(const QChar *from, const QChar *to, QString *out)
@@ -19,18 +49,19 @@ bool unescape(const QChar *from, const QChar *to, QString *out)
     out->clear();
     out->reserve(int(to - from));
     while (from < to) {
-        if (*from != QLatin1Char('&')) {
-            out->append(*from++);
-            continue;
-        }
+        // Plain runs are copied whole: values are mostly free of references.
+        const QChar *ampersand = std::find(from, to, QLatin1Char('&'));
+        out->append(from, int(ampersand - from));
+        from = ampersand;
+        if (from == to)
+            break;
         const QChar *semicolon = std::find(from, to, QLatin1Char(';'));
         if (semicolon == to)
             return false;
-        const QString name(from + 1, int(semicolon - from - 1));
+        const QStringView name(from + 1, semicolon - from - 1);
         if (name.startsWith(QLatin1Char('#'))) {
             bool ok = false;
-            const uint code = name.startsWith(QLatin1String("#x")) ? name.mid(2).toUInt(&ok, 16)
-                                                                   : name.mid(1).toUInt(&ok, 10);
+            const uint code = referenceCode(name, &ok);
             if (!ok || code == 0 || code > 0x10FFFF)
                 return false;
             if (QChar::requiresSurrogates(code)) {

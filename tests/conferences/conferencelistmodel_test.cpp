@@ -124,6 +124,34 @@ private slots:
         }
     }
 
+    void snapshotMembersArriveComplete()
+    {
+        // A conference already shown when the snapshot comes: its view sees each insertion.
+        auto room = create("room9");
+        QStringList inserted;
+        connect(room.get(), &QAbstractItemModel::rowsInserted, this,
+                [&](const QModelIndex &, int first, int last) {
+                    for (int row = first; row <= last; ++row)
+                        inserted << QString::number(state(room->index(row, 0))) + " " +
+                                        room->index(row, 0).data(PM::UriRole).toString();
+                });
+        QStringList seenOnEntry;
+        connect(m_model.get(), &LM::dispatcherEnteredConference, this, [&](const QString &name) {
+            for (int row = 0; row < room->rowCount(); ++row)
+                seenOnEntry << name + ":" + room->index(row, 0).data(PM::MemberIdRole).toString();
+            seenOnEntry << QString::number(m_model->index(1, 0).data(LM::ParticipantCountRole).toInt());
+        });
+        m_model->conferenceListReceived(snapshot({conference(
+            "room9", {member("1", "1003", "S"), member("2", "1000", "S"), member("3", "1004", "S")})}));
+        // Rows come filled in; the control logic learns of the dispatcher with the members listed before.
+        const QString c = QString::number(PM::Connected);
+        QCOMPARE(inserted, (QStringList{c + " 1003@pbx", c + " 1000@pbx", c + " 1004@pbx"}));
+        QCOMPARE(seenOnEntry, (QStringList{"room9:1", "1"}));
+        QCOMPARE(m_model->index(1, 0).data(LM::ParticipantCountRole).toInt(), 3);
+        QVERIFY(m_model->index(1, 0).data(LM::NonPrivilegedRole).toBool());
+        QCOMPARE(memberByUri(*room, kDispatcher).data().toString(), "Имя 1000@pbx"_q);
+    }
+
     void calledMemberLifecycle()
     {
         XMLConfig::instance().displayDisconnected = 2;

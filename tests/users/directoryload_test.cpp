@@ -183,6 +183,11 @@ void DirectoryLoadTest::domainReplyReadsAsThePerUserAnswers()
     const QStringList answers{reply.answers("1").role, reply.answers("1").groups, reply.answers("2").role,
                               reply.answers("2").groups, reply.answers("3").groups};
     QCOMPARE(answers, (QStringList{kNoReply, "x;", " dispatcher ", kNoReply, "А&B;"}));
+    // Decimal and hexadecimal references of either case, and the odd forms a number reader takes.
+    QVERIFY(reply.parse(QString(document).replace("&#x410;", "&#1041;&#x42f;&#x42F;&#x 41;&#0065;"), "d"));
+    QCOMPARE(reply.answers("3").groups, QString::fromUtf8("БЯЯAA&B;"));
+    for (const char *bad : {"&#X41;", "&#;", "&#x;", "&#0;", "&#x110000;", "&#12a;"})
+        QVERIFY(!reply.parse(QString(document).replace("&#x410;", bad), "d"));
     QVERIFY(!reply.parse(document, "e") && reply.userCount() == 0);
     // A tag or a reference that is not well-formed spoils the whole reply.
     for (const QString &bad :
