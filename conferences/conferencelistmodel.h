@@ -85,6 +85,8 @@ signals:
     void dispatcherCallError(QString conference, QString error);
     void userEnteredConference(QString conference, QString uri);
     void userLeftConference(QString conference, QString uri);
+    // A conference list snapshot has been applied (the last step of a reload).
+    void conferenceListReloaded();
 
 public slots:
     void eslConnected();

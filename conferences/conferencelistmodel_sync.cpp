@@ -101,6 +101,7 @@ void ConferenceListModel::conferenceListReceived(QString res, QVariant)
         else
             qCritical() << "ConferenceListModel::conferenceListReceived(): cannot insert conference row";
     }
+    emit conferenceListReloaded();
 }
 
 void ConferenceListModel::applySnapshotMembers(const QString &name, const QDomElement &members)

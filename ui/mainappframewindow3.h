@@ -1,0 +1,148 @@
+#pragma once
+
+#include <QIcon>
+#include <QMainWindow>
+#include <QModelIndex>
+#include <QThread>
+
+#include <memory>
+
+#include "ui/phonebookfile.h"
+
+class ConferenceListView;
+class ConferenceParticipantsModel;
+class ConferenceParticipantsView;
+class ConnectionWatch;
+class ErrorPanel;
+class KeyEnterReceiver;
+class LineEditEscapeKey;
+class QAction;
+class QLabel;
+class QPlainTextEdit;
+class QStackedWidget;
+class QToolButton;
+class UserListView;
+
+// The dispatcher's single window: tool bar, error panel and the stacked pages
+// (conferences with users and log, recordings, settings, phone book). It is a
+// shell: it builds the widgets, makes the connections between the process-wide
+// objects and forwards its slots to the subsystem controllers. Built and
+// destroyed by the login cycle once per login; GUI thread.
+class MainAppFrameWindow3 : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    enum Page { ConferencesPage = 0, RecordingsPage = 1, SettingsPage = 2, PhoneBookPage = 3 };
+
+    explicit MainAppFrameWindow3(QWidget *parent = nullptr);
+    ~MainAppFrameWindow3() override;
+
+    ErrorPanel *errorPanel() const { return m_errorPanel; }
+    QStackedWidget *mainStack() const { return m_mainStack; }
+    UserListView *userView() const { return m_userView; }
+    ConferenceListView *conferenceView() const { return m_conferenceView; }
+    ConferenceParticipantsView *participantsView() const { return m_participantsView; }
+    QPlainTextEdit *logView() const { return m_logView; }
+    QPlainTextEdit *phonebookView() const { return m_phonebookView; }
+    ConnectionWatch *connectionWatch() const { return m_watch; }
+    QAction *microphoneAction() const { return m_micAction; }
+    QLabel *staleBanner() const { return m_staleBanner; }
+    bool microphoneMuted() const { return m_micMuted; }
+    bool usersFilterShown() const;
+    LineEditEscapeKey *filterLine() const { return m_filterLine; }
+    QThread *workerThread(int i) { return &m_threads[i]; }
+
+    // Writes the configuration; a failure stays visible in the error panel
+    // until a later save succeeds.
+    bool saveConfiguration();
+    static QString saveFailedText(const QString &path);
+    static QString deadLinkText();
+
+public slots:
+    void HomeButtonPressed();
+    void SoundButtonPressed();
+    void PreferencesButtonPressed();
+    void PhonebookButtonPressed();
+    void MicrophoneButtonPressed();
+    void eslConnectionDead(bool dead);
+    void FilterZoomButtonPressed();
+    void FilterCloseButtonPressed();
+    void toggleShowUnregistered();
+    void uaRegistrationError(QString error);
+    void LogOutputError(QString qsLogMsg);
+    void conferenceSelected(QModelIndex index);
+    void conferenceDeselected(QModelIndex index);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildToolBar();
+    QWidget *buildConferencesPage();
+    QWidget *buildUsersPanel();
+    QWidget *buildConferencePanel();
+    QWidget *buildLogPanel();
+    QWidget *buildHeadingPage(const QString &heading);
+    QWidget *buildPhoneBookPage();
+    void showPage(int page);
+
+    // One place per subsystem for its connections.
+    void connectNavigation();
+    void connectUsers();
+    void connectConferences();
+    void connectEventSocket();
+    void connectSipAgent();
+    void applyAlarmSettings();
+    void stopWorkers();
+
+    void showLinkDead(bool dead);
+    void showStale(bool stale);
+
+    QIcon m_blueIcon;
+    QIcon m_grayIcon;
+    QIcon m_yellowIcon;
+    QIcon m_redIcon;
+
+    QAction *m_homeAction = nullptr;
+    QAction *m_soundAction = nullptr;
+    QAction *m_preferencesAction = nullptr;
+    QAction *m_phonebookAction = nullptr;
+    QAction *m_micAction = nullptr;
+    bool m_micMuted = false;
+
+    ErrorPanel *m_errorPanel = nullptr;
+    QStackedWidget *m_mainStack = nullptr;
+
+    QStackedWidget *m_usersHeader = nullptr;
+    QToolButton *m_unregisteredButton = nullptr;
+    QToolButton *m_newUserButton = nullptr;
+    QToolButton *m_filterButton = nullptr;
+    LineEditEscapeKey *m_filterLine = nullptr;
+    QToolButton *m_filterCloseButton = nullptr;
+    UserListView *m_userView = nullptr;
+    QWidget *m_usersPanel = nullptr;
+
+    ConferenceListView *m_conferenceView = nullptr;
+    ConferenceParticipantsView *m_participantsView = nullptr;
+    std::shared_ptr<ConferenceParticipantsModel> m_shownParticipants;
+    QWidget *m_conferencePanel = nullptr;
+    QToolButton *m_newConferenceButton = nullptr;
+    QToolButton *m_endConferenceButton = nullptr;
+    QToolButton *m_callParticipantsButton = nullptr;
+    QToolButton *m_telephoneButton = nullptr;
+    QLabel *m_staleBanner = nullptr;
+
+    QWidget *m_logPanel = nullptr;
+    QPlainTextEdit *m_logView = nullptr;
+
+    QPlainTextEdit *m_phonebookView = nullptr;
+    PhoneBookFile m_phoneBook;
+
+    ConnectionWatch *m_watch = nullptr;
+    KeyEnterReceiver *m_keyReceiver = nullptr;
+    QString m_saveFailure;
+
+    // The SSH worker, a second worker started and stopped with it, and a spare.
+    QThread m_threads[3];
+};
