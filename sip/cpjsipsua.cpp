@@ -2,18 +2,12 @@
 
 #include "app/logfile.h"
 #include "app/xmlconfig.h"
-#include "sip/defaultinterface.h"
+#include "sip/sipaudiodevices.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
-#include <QThread>
-
-#include <cerrno>
-#include <cmath>
-#include <cstring>
-#include <sys/socket.h>
 
 int currentCallSlot = -1;
 int microphoneLevel = 100;
@@ -23,6 +17,11 @@ namespace {
 
 // Pace of the core: fast enough for SIP timers and media events.
 const int iteratePeriodMs = 20;
+// How long a started core may take to come up before the start is given up.
+const int startupLimitMs = 10000;
+// Calls the server may hold with the dispatcher at once (one per conference
+// joined); the library's default of a few would answer the rest with busy.
+const int maxCalls = 64;
 
 LinphoneLoggingServiceCbs *s_loggingCbs = nullptr;
 bool s_instanceMade = false;
@@ -35,11 +34,6 @@ void loggingServiceWriter(LinphoneLoggingService *, const char *domain, Linphone
         line = QByteArray(domain) + ' ';
     line += message ? message : "";
     CPJSIPSUA::libraryLogWriter(level, line.constData(), line.size());
-}
-
-QString errnoText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 QString registrationStateText(LinphoneAccount *account)
@@ -69,6 +63,8 @@ CPJSIPSUA::CPJSIPSUA()
     connect(&m_iterateTimer, &QTimer::timeout, this, [this]() {
         if (m_core)
             linphone_core_iterate(m_core);
+        if (m_starting)
+            checkStartup();
     });
 }
 
@@ -178,8 +174,11 @@ bool CPJSIPSUA::Init()
         m_initError = QStringLiteral("Cannot create PJSIP: cannot create the data directory ") + dir;
         return false;
     }
-    linphone_factory_set_data_dir(factory, QFile::encodeName(dir).constData());
-    linphone_factory_set_config_dir(factory, QFile::encodeName(dir).constData());
+    // The library appends its file names to these as they are: without the
+    // separator its databases would land beside the directory.
+    const QByteArray dirPath = QFile::encodeName(QDir(dir).absolutePath() + QLatin1Char('/'));
+    linphone_factory_set_data_dir(factory, dirPath.constData());
+    linphone_factory_set_config_dir(factory, dirPath.constData());
 
     // No configuration file: every setting comes from our own configuration,
     // nothing from an earlier run.
@@ -199,46 +198,62 @@ bool CPJSIPSUA::Init()
     applyMediaSettings(config);
 
     const int port = sipPortFor(config.sipPort);
-    prepareListeners(config, port);
+    m_listeners.prepare(m_core, config, port);
 
     if (linphone_core_start(m_core) != 0) {
-        m_initError =
-            QStringLiteral("Error creating PJSUA instance:the SIP library core did not start[status:-1]");
+        m_initError = QStringLiteral("Error creating PJSUA instance:the SIP library core did not start");
         destroyCore();
         return false;
     }
     linphone_core_set_network_reachable(m_core, TRUE);
-    // A core that is not On answers calls with 503; give it a moment, then
-    // report it rather than run half-started.
-    for (int i = 0; i < 50 && linphone_core_get_global_state(m_core) != LinphoneGlobalOn; ++i) {
-        linphone_core_iterate(m_core);
-        QThread::msleep(iteratePeriodMs);
-    }
-    if (linphone_core_get_global_state(m_core) != LinphoneGlobalOn) {
-        m_initError =
-            QStringLiteral("Error creating PJSUA instance:the SIP library core did not come up[status:") +
-            QString::number(linphone_core_get_global_state(m_core)) + QLatin1Char(']');
+    // The listeners are opened while the core starts, so a busy port is
+    // known here already.
+    if (!config.externalUA && !m_listeners.check(m_core, port, m_initError)) {
         destroyCore();
         return false;
     }
-    m_iterateTimer.start();
 
     const LinphoneAudioDevice *in = linphone_core_get_default_input_audio_device(m_core);
     const LinphoneAudioDevice *out = linphone_core_get_default_output_audio_device(m_core);
     m_libraryDefaultInput = in ? QByteArray(linphone_audio_device_get_id(in)) : QByteArray();
     m_libraryDefaultOutput = out ? QByteArray(linphone_audio_device_get_id(out)) : QByteArray();
 
-    if (!config.externalUA && !configureTransports(port)) {
-        destroyCore();
-        return false;
-    }
     // A restarted core starts on the library's defaults; keep the operator's
     // devices. A device that has gone leaves the default in place.
     if (!config.inputDeviceName.isEmpty() && !setInputDevice(config.inputDeviceName.toUtf8()))
         qInfo() << "CPJSIPSUA::Init(): capture device not found:" << qPrintable(config.inputDeviceName);
     if (!config.outputDeviceName.isEmpty() && !setOutputDevice(config.outputDeviceName.toUtf8()))
         qInfo() << "CPJSIPSUA::Init(): playback device not found:" << qPrintable(config.outputDeviceName);
+
+    // The core comes up while the event loop runs; the caller hears of it by
+    // signal, also when it is up already, after Init has returned.
+    m_starting = true;
+    m_startClock.start();
+    m_iterateTimer.start();
+    QMetaObject::invokeMethod(this, &CPJSIPSUA::checkStartup, Qt::QueuedConnection);
     return true;
+}
+
+void CPJSIPSUA::checkStartup()
+{
+    if (!m_starting || !m_core)
+        return;
+    const LinphoneGlobalState state = linphone_core_get_global_state(m_core);
+    if (state == LinphoneGlobalOn) {
+        m_starting = false;
+        emit initialised();
+        return;
+    }
+    const bool stopped = state == LinphoneGlobalOff || state == LinphoneGlobalShutdown;
+    if (!stopped && m_startClock.elapsed() < startupLimitMs)
+        return;
+    m_initError =
+        stopped ? QStringLiteral("Error creating PJSUA instance:the SIP library core stopped while starting")
+                : QStringLiteral("Error creating PJSUA instance:the SIP library core did not come up "
+                                 "within %1 s")
+                      .arg(startupLimitMs / 1000);
+    Deinit();
+    emit initFailed(m_initError);
 }
 
 void CPJSIPSUA::applyMediaSettings(const XMLConfig &config)
@@ -263,135 +278,32 @@ void CPJSIPSUA::applyMediaSettings(const XMLConfig &config)
     linphone_core_set_ring(m_core, nullptr);
     linphone_core_enable_video_capture(m_core, FALSE);
     linphone_core_enable_video_display(m_core, FALSE);
-}
 
-// Hands the listeners to the core before it starts: none with an external
-// phone, else UDP and TCP on the port and TLS above it, on the configured
-// address or on all addresses.
-void CPJSIPSUA::prepareListeners(const XMLConfig &config, int port)
-{
-    LinphoneFactory *factory = linphone_factory_get();
-    m_bindAddress.clear();
-    if (config.externalUA) {
-        // The dispatcher's own phone speaks SIP; keep the core for the sound
-        // devices but open no listener.
-        LinphoneTransports *none = linphone_factory_create_transports(factory);
-        linphone_transports_set_udp_port(none, 0);
-        linphone_transports_set_tcp_port(none, 0);
-        linphone_transports_set_tls_port(none, 0);
-        linphone_core_set_transports(m_core, none);
-        linphone_transports_unref(none);
-    } else {
-        m_caFile = config.caFile.toUtf8();
-        m_certFile = config.certFile.toUtf8();
-        m_keyFile = config.keyFile.toUtf8();
-        if (!m_caFile.isEmpty())
-            linphone_core_set_root_ca(m_core, m_caFile.constData());
-        if (!m_certFile.isEmpty())
-            linphone_core_set_tls_cert_path(m_core, m_certFile.constData());
-        if (!m_keyFile.isEmpty())
-            linphone_core_set_tls_key_path(m_core, m_keyFile.constData());
-
-        QByteArray ipv4;
-        if (DefaultInterface::localAddress(AF_INET, ipv4))
-            qDebug() << "local IPv4 address is" << ipv4.constData();
-        else
-            qCritical() << "error getting local IPv4 address";
-        QByteArray ipv6;
-        const bool hasIPv6 = DefaultInterface::localAddress(AF_INET6, ipv6);
-        if (hasIPv6)
-            qDebug() << "local IPv6 address is" << ipv6.constData();
-        else
-            qCritical() << "error getting local IPv6 address";
-
-        LinphoneConfig *lc = linphone_core_get_config(m_core);
-        if (!config.bindAddressAuto && !config.bindAddress.isEmpty()) {
-            // A listener bound to one IPv4 address cannot serve IPv6 as well.
-            m_bindAddress = config.bindAddress.toUtf8();
-            linphone_config_set_string(lc, "sip", "bind_address", m_bindAddress.constData());
-            linphone_core_enable_ipv6(m_core, FALSE);
-        } else {
-            // Listening on the wildcard address covers the default interface;
-            // with IPv6 the same dual-stack sockets serve both families.
-            linphone_core_enable_ipv6(m_core, hasIPv6 ? TRUE : FALSE);
-            if (!hasIPv6)
-                qInfo() << "CPJSIPSUA::Init(): no IPv6 on this host, SIP listens on IPv4 only";
-        }
-
-        LinphoneTransports *tr = linphone_factory_create_transports(factory);
-        if (port == 0) {
-            // The library picks the UDP port; TCP and TLS follow it below.
-            linphone_transports_set_udp_port(tr, LC_SIP_TRANSPORT_RANDOM);
-            linphone_transports_set_tcp_port(tr, 0);
-            linphone_transports_set_tls_port(tr, 0);
-        } else {
-            linphone_transports_set_udp_port(tr, port);
-            linphone_transports_set_tcp_port(tr, port);
-            linphone_transports_set_tls_port(tr, port + 1);
-        }
-        linphone_core_set_transports(m_core, tr);
-        linphone_transports_unref(tr);
-    }
-}
-
-// Checks the listeners the core opened and, with a library-chosen port, puts
-// TCP and TLS next to UDP. Returns false when a configured port could not be
-// used for UDP or TCP.
-bool CPJSIPSUA::configureTransports(int port)
-{
-    LinphoneFactory *factory = linphone_factory_get();
-    if (port == 0) {
-        const int udp = transportPort(Transport::Udp);
-        if (udp <= 0) {
-            qCritical() << "CPJSIPSUA::Init(): cannot create IPv4 UDP transport on a free port";
-            return true;
-        }
-        LinphoneTransports *tr = linphone_factory_create_transports(factory);
-        linphone_transports_set_udp_port(tr, udp);
-        linphone_transports_set_tcp_port(tr, udp);
-        linphone_transports_set_tls_port(tr, udp + 1);
-        linphone_core_set_transports(m_core, tr);
-        linphone_transports_unref(tr);
-        if (transportPort(Transport::Tcp) <= 0)
-            qCritical() << "CPJSIPSUA::Init(): cannot create IPv4 TCP transport:"
-                        << qPrintable(
-                               errnoText(DefaultInterface::bindError(SOCK_STREAM, udp, m_bindAddress)));
-        if (transportPort(Transport::Tls) <= 0)
-            qWarning() << "CPJSIPSUA::Init(): cannot create IPv4 TLS transport:"
-                       << "no TLS listener on port" << udp + 1;
-        return true;
-    }
-
-    if (transportPort(Transport::Udp) <= 0) {
-        int error = DefaultInterface::bindError(SOCK_DGRAM, port, m_bindAddress);
-        if (error == 0)
-            error = EADDRINUSE;
-        // TCP is only tried once UDP stands, as the user sees one cause.
-        m_initError = QStringLiteral("Error creating SIP UDP listener:") + errnoText(error) +
-                      QStringLiteral("[status:") + QString::number(error) + QLatin1Char(']');
-        return false;
-    }
-    if (transportPort(Transport::Tcp) <= 0) {
-        int error = DefaultInterface::bindError(SOCK_STREAM, port, m_bindAddress);
-        if (error == 0)
-            error = EADDRINUSE;
-        m_initError = QStringLiteral("Error creating SIP TCP listener:") + errnoText(error) +
-                      QStringLiteral("[status:") + QString::number(error) + QLatin1Char(']');
-        return false;
-    }
-    if (transportPort(Transport::Tls) <= 0)
-        qWarning() << "CPJSIPSUA::Init(): cannot create IPv4 TLS transport:"
-                   << "no TLS listener on port" << port + 1;
-    return true;
+    // The server calls the dispatcher once per conference joined, possibly
+    // from one and the same address, and every such call must stay live both
+    // ways. With shared media resources the library keeps each call's own
+    // streams on the sound devices instead of holding the older call; the
+    // duplicate check would answer a second call from the same address busy.
+    linphone_core_set_media_resource_mode(m_core, LinphoneSharedMediaResources);
+    linphone_core_set_max_calls(m_core, maxCalls);
+    // The library's echo canceller runs per call against that call's far
+    // side only, while the loudspeaker plays the mix of all calls: measured,
+    // it cut the dispatcher's voice to a fifth and garbled a remaining call's
+    // audio once another call had ended.
+    linphone_core_enable_echo_cancellation(m_core, FALSE);
+    linphone_config_set_int(linphone_core_get_config(m_core), "sip", "reject_duplicated_calls", 0);
+    // The library's RTP port is one fixed port; a configured one is taken
+    // from the start, not only with the account, so that calls answered
+    // without an account (or before it is added) use it too.
+    if (mediaPortApplies(config.mediaPort, config.sipPort))
+        linphone_core_set_audio_port(m_core, config.mediaPort);
 }
 
 void CPJSIPSUA::destroyCore()
 {
     m_iterateTimer.stop();
-    if (m_activeCall) {
-        linphone_call_unref(m_activeCall);
-        m_activeCall = nullptr;
-    }
+    m_starting = false;
+    m_calls.clear();
     currentCallSlot = -1;
     if (m_core) {
         if (m_coreCbs)
@@ -415,7 +327,7 @@ bool CPJSIPSUA::Deinit()
     stopSoundTest();
     if (m_account)
         removeAccount(m_account);
-    m_bindAddress.clear();
+    m_listeners.clear();
     m_accountId.clear();
     m_registrarUri.clear();
     m_realm.clear();
@@ -452,8 +364,7 @@ bool CPJSIPSUA::addAccount(const QByteArray &uri, const QByteArray &password)
     m_password = password;
 
     if (!m_core) {
-        m_accountError =
-            QStringLiteral("Error creating PJSUA account:the SIP user agent is not running[status:-1]");
+        m_accountError = QStringLiteral("Error creating PJSUA account:the SIP user agent is not running");
         return false;
     }
 
@@ -507,9 +418,9 @@ bool CPJSIPSUA::addAccount(const QByteArray &uri, const QByteArray &password)
     if (status != 0) {
         if (account)
             linphone_account_unref(account);
+        // The library gives no reason beyond refusing.
         m_accountError = QStringLiteral("Error creating PJSUA account:the SIP library refused the account ") +
-                         QString::fromUtf8(m_accountId) + QStringLiteral("[status:") +
-                         QString::number(status) + QLatin1Char(']');
+                         QString::fromUtf8(m_accountId);
         return false;
     }
     linphone_core_set_default_account(m_core, account);
@@ -604,17 +515,17 @@ bool CPJSIPSUA::setSpeakerLevel(unsigned percent)
     return true;
 }
 
-// Levels are linear factors; the library takes them in decibels, and 0 as a
-// mute of the running call since no decibel value silences.
+// Levels are linear factors; the library takes them in its decibels, and 0
+// as a mute since no decibel value silences. The core-wide gain is what the library
+// gives streams it starts or unmutes later; each running call gets it at once.
 void CPJSIPSUA::applySpeakerLevel()
 {
     const int level = speakerLevel;
     if (!m_core || level < 0 || level > 100)
         return;
     if (level > 0)
-        linphone_core_set_playback_gain_db(m_core, static_cast<float>(20.0 * std::log10(level / 100.0)));
-    if (m_activeCall)
-        linphone_call_set_speaker_muted(m_activeCall, level == 0);
+        linphone_core_set_playback_gain_db(m_core, SipCallSet::decibels(level));
+    m_calls.applySpeakerLevel(level);
 }
 
 void CPJSIPSUA::applyMicrophoneLevel()
@@ -623,50 +534,31 @@ void CPJSIPSUA::applyMicrophoneLevel()
     if (!m_core || level < 0 || level > 100)
         return;
     if (level > 0)
-        linphone_core_set_mic_gain_db(m_core, static_cast<float>(20.0 * std::log10(level / 100.0)));
-    if (m_activeCall)
-        linphone_call_set_microphone_muted(m_activeCall, level == 0);
+        linphone_core_set_mic_gain_db(m_core, SipCallSet::decibels(level));
+    m_calls.applyMicrophoneLevel(level);
 }
 
 float CPJSIPSUA::activeSpeakerGain() const
 {
-    if (!m_activeCall || currentCallSlot == -1)
-        return -1.0f;
-    if (linphone_call_get_speaker_muted(m_activeCall))
-        return 0.0f;
-    return static_cast<float>(std::pow(10.0, linphone_core_get_playback_gain_db(m_core) / 20.0));
+    return m_calls.speakerGain();
 }
 
 float CPJSIPSUA::activeMicrophoneGain() const
 {
-    if (!m_activeCall || currentCallSlot == -1)
-        return -1.0f;
-    if (linphone_call_get_microphone_muted(m_activeCall))
-        return 0.0f;
-    return static_cast<float>(std::pow(10.0, linphone_core_get_mic_gain_db(m_core) / 20.0));
+    return m_calls.microphoneGain();
 }
 
 int CPJSIPSUA::transportPort(Transport transport) const
 {
-    if (!m_core)
-        return -1;
-    LinphoneTransports *used = linphone_core_get_transports_used(m_core);
-    if (!used)
-        return -1;
-    int port = 0;
     switch (transport) {
     case Transport::Udp:
-        port = linphone_transports_get_udp_port(used);
-        break;
+        return SipListeners::port(m_core, SipListeners::Protocol::Udp);
     case Transport::Tcp:
-        port = linphone_transports_get_tcp_port(used);
-        break;
+        return SipListeners::port(m_core, SipListeners::Protocol::Tcp);
     case Transport::Tls:
-        port = linphone_transports_get_tls_port(used);
         break;
     }
-    linphone_transports_unref(used);
-    return port;
+    return SipListeners::port(m_core, SipListeners::Protocol::Tls);
 }
 
 int CPJSIPSUA::audioPort() const
@@ -700,12 +592,13 @@ void CPJSIPSUA::callStateChanged(LinphoneCall *call, LinphoneCallState state)
     case LinphoneCallStateEnd:
     case LinphoneCallStateError:
     case LinphoneCallStateReleased:
-        if (handle == currentCallSlot) {
-            currentCallSlot = -1;
-            if (m_activeCall) {
-                linphone_call_unref(m_activeCall);
-                m_activeCall = nullptr;
-            }
+        // The other calls go on as they are; the newest of them becomes
+        // the one levels are reported for.
+        if (m_calls.remove(call)) {
+            LinphoneCall *current = m_calls.current();
+            currentCallSlot =
+                current ? static_cast<int>(reinterpret_cast<intptr_t>(linphone_call_get_user_data(current)))
+                        : -1;
         }
         break;
     default:
@@ -715,11 +608,7 @@ void CPJSIPSUA::callStateChanged(LinphoneCall *call, LinphoneCallState state)
 
 void CPJSIPSUA::callMediaActive(LinphoneCall *call)
 {
-    if (m_activeCall != call) {
-        if (m_activeCall)
-            linphone_call_unref(m_activeCall);
-        m_activeCall = linphone_call_ref(call);
-    }
+    m_calls.add(call);
     currentCallSlot = static_cast<int>(reinterpret_cast<intptr_t>(linphone_call_get_user_data(call)));
     if (speakerLevel <= 100)
         applySpeakerLevel();
@@ -768,77 +657,14 @@ void CPJSIPSUA::registrationStateChanged(LinphoneAccount *account, LinphoneRegis
     }
 }
 
-QByteArray CPJSIPSUA::findDevice(const QByteArray &name, int capability) const
-{
-    QByteArray found;
-    if (!m_core)
-        return found;
-    bctbx_list_t *devices = linphone_core_get_extended_audio_devices(m_core);
-    for (bctbx_list_t *it = devices; it; it = bctbx_list_next(it)) {
-        auto *device = static_cast<LinphoneAudioDevice *>(bctbx_list_get_data(it));
-        if (capability != 0 && !linphone_audio_device_has_capability(
-                                   device, static_cast<LinphoneAudioDeviceCapabilities>(capability)))
-            continue;
-        if (name == linphone_audio_device_get_id(device)) {
-            found = name;
-            break;
-        }
-    }
-    bctbx_list_free_with_data(devices, reinterpret_cast<bctbx_list_free_func>(linphone_audio_device_unref));
-    return found;
-}
-
-namespace {
-
-bool listDevices(LinphoneCore *core, LinphoneAudioDeviceCapabilities capability, QList<QByteArray> &list)
-{
-    list.clear();
-    if (!core)
-        return false;
-    bctbx_list_t *devices = linphone_core_get_extended_audio_devices(core);
-    for (bctbx_list_t *it = devices; it; it = bctbx_list_next(it)) {
-        auto *device = static_cast<LinphoneAudioDevice *>(bctbx_list_get_data(it));
-        if (linphone_audio_device_has_capability(device, capability))
-            list.append(QByteArray(linphone_audio_device_get_id(device)));
-    }
-    bctbx_list_free_with_data(devices, reinterpret_cast<bctbx_list_free_func>(linphone_audio_device_unref));
-    return !list.isEmpty();
-}
-
-// Makes the device with this id the one calls use, now and for later calls.
-bool selectDevice(LinphoneCore *core, const QByteArray &id, bool output, bool inCall)
-{
-    bool done = false;
-    bctbx_list_t *devices = linphone_core_get_extended_audio_devices(core);
-    for (bctbx_list_t *it = devices; it && !done; it = bctbx_list_next(it)) {
-        auto *device = static_cast<LinphoneAudioDevice *>(bctbx_list_get_data(it));
-        if (id != linphone_audio_device_get_id(device))
-            continue;
-        if (output) {
-            linphone_core_set_default_output_audio_device(core, device);
-            if (inCall)
-                linphone_core_set_output_audio_device(core, device);
-        } else {
-            linphone_core_set_default_input_audio_device(core, device);
-            if (inCall)
-                linphone_core_set_input_audio_device(core, device);
-        }
-        done = true;
-    }
-    bctbx_list_free_with_data(devices, reinterpret_cast<bctbx_list_free_func>(linphone_audio_device_unref));
-    return done;
-}
-
-} // namespace
-
 bool CPJSIPSUA::inputDevices(QList<QByteArray> &list) const
 {
-    return listDevices(m_core, LinphoneAudioDeviceCapabilityRecord, list);
+    return SipAudioDevices::list(m_core, LinphoneAudioDeviceCapabilityRecord, list);
 }
 
 bool CPJSIPSUA::outputDevices(QList<QByteArray> &list) const
 {
-    return listDevices(m_core, LinphoneAudioDeviceCapabilityPlay, list);
+    return SipAudioDevices::list(m_core, LinphoneAudioDeviceCapabilityPlay, list);
 }
 
 QByteArray CPJSIPSUA::defaultInputDeviceName() const
@@ -853,40 +679,38 @@ QByteArray CPJSIPSUA::defaultOutputDeviceName() const
 
 QByteArray CPJSIPSUA::currentInputDeviceName() const
 {
-    const LinphoneAudioDevice *device =
-        m_core ? linphone_core_get_default_input_audio_device(m_core) : nullptr;
-    return device ? QByteArray(linphone_audio_device_get_id(device)) : QByteArray();
+    return SipAudioDevices::current(m_core, false);
 }
 
 QByteArray CPJSIPSUA::currentOutputDeviceName() const
 {
-    const LinphoneAudioDevice *device =
-        m_core ? linphone_core_get_default_output_audio_device(m_core) : nullptr;
-    return device ? QByteArray(linphone_audio_device_get_id(device)) : QByteArray();
+    return SipAudioDevices::current(m_core, true);
 }
 
 bool CPJSIPSUA::setInputDevice(const QByteArray &name)
 {
     if (!m_initialised)
         return false;
-    const QByteArray id =
-        name.isEmpty() ? m_libraryDefaultInput : findDevice(name, LinphoneAudioDeviceCapabilityRecord);
-    return !id.isEmpty() && selectDevice(m_core, id, false, m_activeCall != nullptr);
+    const QByteArray id = name.isEmpty()
+                              ? m_libraryDefaultInput
+                              : SipAudioDevices::find(m_core, name, LinphoneAudioDeviceCapabilityRecord);
+    return !id.isEmpty() && SipAudioDevices::select(m_core, id, false, m_calls);
 }
 
 bool CPJSIPSUA::setOutputDevice(const QByteArray &name)
 {
     if (!m_initialised)
         return false;
-    const QByteArray id =
-        name.isEmpty() ? m_libraryDefaultOutput : findDevice(name, LinphoneAudioDeviceCapabilityPlay);
-    return !id.isEmpty() && selectDevice(m_core, id, true, m_activeCall != nullptr);
+    const QByteArray id = name.isEmpty()
+                              ? m_libraryDefaultOutput
+                              : SipAudioDevices::find(m_core, name, LinphoneAudioDeviceCapabilityPlay);
+    return !id.isEmpty() && SipAudioDevices::select(m_core, id, true, m_calls);
 }
 
 void CPJSIPSUA::startSoundTest(const QByteArray &name)
 {
     // Any direction: the first device of that name, as the settings page lists it.
-    m_soundTest.start(m_core, findDevice(name, 0), dataDirectory());
+    m_soundTest.start(m_core, SipAudioDevices::find(m_core, name, 0), dataDirectory());
 }
 
 void CPJSIPSUA::stopSoundTest()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -8,24 +9,33 @@
 
 #include <linphone/core.h>
 
+#include "sip/sipcallset.h"
+#include "sip/siplisteners.h"
 #include "sip/soundtestplayer.h"
 
 class XMLConfig;
 
-// Levels shared with the call handling: the handle of the call whose media runs
-// (-1 when none) and the remembered microphone and speaker levels in percent.
+// Levels shared with the call handling: the handle of the newest call whose
+// media runs (-1 when none runs) and the remembered microphone and speaker
+// levels in percent, which apply to every running call.
 extern int currentCallSlot;
 extern int microphoneLevel;
 extern int speakerLevel;
 
 // The console's own SIP endpoint: registers the dispatcher's account at the
-// telephony server, answers every incoming call at once, routes the call's audio
-// to the selected sound devices with the dispatcher's levels and plays the test
-// sound. A thin owner of one liblinphone core.
+// telephony server, answers every incoming call at once and keeps all answered
+// calls connected to the selected sound devices together (the dispatcher hears
+// them mixed and speaks into each) with the dispatcher's levels, and plays the
+// test sound. A thin owner of one liblinphone core.
 //
 // One process-wide instance (instance()), no parent. It lives on the GUI thread:
 // the core is driven by a 20 ms timer on that thread, so the library's callbacks
-// and both signals arrive there too.
+// and all signals arrive there too.
+//
+// Init() creates and starts the core without waiting for it: false at once for
+// a failure it can see (initError()), else true and later initialised() or
+// initFailed(). Accounts, levels and devices may be set as soon as Init()
+// returned true.
 class CPJSIPSUA final : public QObject
 {
     Q_OBJECT
@@ -52,6 +62,8 @@ public:
     bool Init();
     bool Deinit();
     bool isInitialised() const { return m_initialised; }
+    // The core has come up (initialised() was or is about to be emitted).
+    bool isReady() const { return m_initialised && !m_starting; }
 
     bool addAccount(const QByteArray &uri, const QByteArray &password);
     void updateTransportType();
@@ -86,10 +98,12 @@ public:
     int registrationTimeout() const;
     int transportPort(Transport transport) const;
     int audioPort() const;
-    // Gains the library applies to the running call (linear, 0 when muted);
-    // -1 when no call media runs.
+    // Gains the media streams of the newest running call apply (linear, 0
+    // when muted); -1 when no call media runs.
     float activeSpeakerGain() const;
     float activeMicrophoneGain() const;
+    // Calls whose media runs.
+    int activeCallCount() const { return m_calls.count(); }
 
     // Configuration rules.
     static int sipPortFor(int configuredPort);
@@ -110,6 +124,8 @@ public:
 signals:
     void registrationOK();
     void registrationError(QString error);
+    void initialised();
+    void initFailed(QString error);
 
 private:
     static void onCallState(LinphoneCore *core, LinphoneCall *call, LinphoneCallState state,
@@ -117,29 +133,26 @@ private:
     static void onRegistrationState(LinphoneCore *core, LinphoneAccount *account,
                                     LinphoneRegistrationState state, const char *message);
 
+    void checkStartup();
     void callStateChanged(LinphoneCall *call, LinphoneCallState state);
     void callMediaActive(LinphoneCall *call);
     void registrationStateChanged(LinphoneAccount *account, LinphoneRegistrationState state);
     void applySpeakerLevel();
     void applyMicrophoneLevel();
     void applyMediaSettings(const XMLConfig &config);
-    void prepareListeners(const XMLConfig &config, int port);
-    bool configureTransports(int configuredPort);
     void destroyCore();
     void removeAccount(LinphoneAccount *account);
-    QByteArray findDevice(const QByteArray &name, int capability) const;
 
     bool m_initialised = false;
+    // Between a successful Init() and the core's coming up.
+    bool m_starting = false;
+    QElapsedTimer m_startClock;
     LinphoneCore *m_core = nullptr;
     LinphoneCoreCbs *m_coreCbs = nullptr;
     QTimer m_iterateTimer;
     QString m_dataDirectory;
 
-    // Copies of the TLS files handed to the core.
-    QByteArray m_caFile;
-    QByteArray m_certFile;
-    QByteArray m_keyFile;
-    QByteArray m_bindAddress;
+    SipListeners m_listeners;
 
     LinphoneAccount *m_account = nullptr;
     QByteArray m_accountId;
@@ -149,7 +162,7 @@ private:
     QByteArray m_userName;
     QByteArray m_password;
 
-    LinphoneCall *m_activeCall = nullptr;
+    SipCallSet m_calls;
     int m_nextCallHandle = 1;
 
     // Library defaults read right after start, before any selection.

@@ -52,9 +52,15 @@ QByteArray SoundTestPlayer::wavFromRaw(const QByteArray &pcm, int sampleRate)
 bool SoundTestPlayer::start(LinphoneCore *core, const QByteArray &deviceId, const QString &workDirectory)
 {
     stop();
+    if (!core) {
+        qCritical() << "CPJSIPSUA::startSoundTest(): cannot create sound player port:"
+                    << "the SIP user agent is not running";
+        return false;
+    }
     QFile resource(QString::fromLatin1(soundTestResource));
-    if (!core || !resource.open(QIODevice::ReadOnly)) {
-        qCritical() << "CPJSIPSUA::startSoundTest(): cannot create file media port from the WAV file:" << -1;
+    if (!resource.open(QIODevice::ReadOnly)) {
+        qCritical() << "CPJSIPSUA::startSoundTest(): cannot create file media port from the WAV file:"
+                    << qPrintable(resource.errorString());
         return false;
     }
     m_file = workDirectory + QStringLiteral("/soundtest.wav");
@@ -72,7 +78,9 @@ bool SoundTestPlayer::start(LinphoneCore *core, const QByteArray &deviceId, cons
                    ? nullptr
                    : linphone_core_create_local_player(core, deviceId.constData(), nullptr, nullptr);
     if (!m_player) {
-        qCritical() << "CPJSIPSUA::startSoundTest(): cannot create sound player port:" << -1;
+        qCritical() << "CPJSIPSUA::startSoundTest(): cannot create sound player port:"
+                    << (deviceId.isEmpty() ? "no such sound device"
+                                           : "the SIP library has no player for this device");
         stop();
         return false;
     }
@@ -81,16 +89,16 @@ bool SoundTestPlayer::start(LinphoneCore *core, const QByteArray &deviceId, cons
     linphone_player_cbs_set_eof_reached(m_cbs, &SoundTestPlayer::onEof);
     linphone_player_add_callbacks(m_player, m_cbs);
 
-    int status = linphone_player_open(m_player, QFile::encodeName(m_file).constData());
-    if (status != 0) {
+    // The library answers both steps with a bare -1; what failed is all it tells.
+    if (linphone_player_open(m_player, QFile::encodeName(m_file).constData()) != 0) {
         qCritical() << "CPJSIPSUA::startSoundTest(): cannot create file media port from the WAV file:"
-                    << status;
+                    << "the SIP library cannot open" << qPrintable(m_file);
         stop();
         return false;
     }
-    status = linphone_player_start(m_player);
-    if (status != 0) {
-        qCritical() << "CPJSIPSUA::startSoundTest(): cannot connect file port to the sound player:" << status;
+    if (linphone_player_start(m_player) != 0) {
+        qCritical() << "CPJSIPSUA::startSoundTest(): cannot connect file port to the sound player:"
+                    << "the sound device did not start";
         stop();
         return false;
     }

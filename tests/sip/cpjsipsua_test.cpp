@@ -2,6 +2,7 @@
 #include "app/xmlconfig.h"
 #include "sip/cpjsipsua.h"
 #include "sip/defaultinterface.h"
+#include "tests/sip/siprig.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,77 +19,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+using namespace SipRig;
+
 namespace {
 
-// A port free for UDP and TCP, with the next one free for TCP too (TLS).
-int freeSipPort()
-{
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        QUdpSocket udp;
-        QTcpServer tcp, tls;
-        if (udp.bind(QHostAddress(QHostAddress::AnyIPv4), 0) && udp.localPort() < 65534 &&
-            tcp.listen(QHostAddress::AnyIPv4, udp.localPort()) &&
-            tls.listen(QHostAddress::AnyIPv4, udp.localPort() + 1))
-            return udp.localPort();
-    }
-    return -1;
-}
-
-QString sippPath()
-{
-    return QStandardPaths::findExecutable(QStringLiteral("sipp"));
-}
-
-// One sipp run on loopback, answering or calling once.
-bool startSipp(QProcess &sipp, const char *scenarioName, QStringList extra)
-{
-    extra << "-sf" << QStringLiteral(SIP_SCENARIO_DIR "/") + QLatin1String(scenarioName);
-    extra += QStringLiteral("-i 127.0.0.1 -m 1 -nostdin -timeout 30s").split(' ');
-    sipp.setProcessChannelMode(QProcess::MergedChannels);
-    sipp.start(sippPath(), extra);
-    return sipp.waitForStarted();
-}
-
-// sipp calls the agent's UDP port once, offering plain RTP.
+// sipp calls the agent once; its audio goes to a port nobody reads.
 bool callAgent(QProcess &sipp, QStringList extra = {})
 {
-    extra += QStringLiteral("127.0.0.1:%1 -p %2 -mp %3 -s dispatcher")
-                 .arg(CPJSIPSUA::instance().transportPort(CPJSIPSUA::Transport::Udp))
-                 .arg(freeSipPort())
-                 .arg(freeSipPort())
-                 .split(' ');
-    return startSipp(sipp, "uac_call.xml", extra);
-}
-
-// The test's own event processing may already have reaped the process.
-bool sippEnded(QProcess &sipp)
-{
-    return sipp.state() == QProcess::NotRunning || sipp.waitForFinished(15000);
-}
-
-bool pactl(const QStringList &arguments, QByteArray *output = nullptr)
-{
-    QProcess process;
-    process.start(QStringLiteral("pactl"), arguments);
-    if (!process.waitForFinished(10000))
-        return false;
-    if (output)
-        *output = process.readAllStandardOutput();
-    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
-// Empty when a PulseAudio server answers (started here if need be), else why not.
-QString pulseAudioMissing()
-{
-    if (QStandardPaths::findExecutable(QStringLiteral("pactl")).isEmpty())
-        return QStringLiteral("pactl is not installed");
-    if (pactl({"info"}))
-        return QString();
-    QProcess::execute(QStringLiteral("pulseaudio"), {"-D", "--exit-idle-time=-1"});
-    for (int i = 0; i < 20; ++i, QTest::qWait(250))
-        if (pactl({"info"}))
-            return QString();
-    return QStringLiteral("no PulseAudio server could be reached or started");
+    return SipRig::callAgent(sipp, CPJSIPSUA::instance().transportPort(CPJSIPSUA::Transport::Udp),
+                             freeSipPort(), extra);
 }
 
 } // namespace
@@ -224,11 +163,67 @@ private slots:
         QCOMPARE(speakerLevel, 30);
     }
 
+    void startReportedFromTheEventLoop()
+    {
+        QSignalSpy up(&ua, &CPJSIPSUA::initialised);
+        QSignalSpy failed(&ua, &CPJSIPSUA::initFailed);
+        QVERIFY2(ua.Init(), qPrintable(ua.initError()));
+        // Not from inside Init: the login dialog carries on first.
+        QCOMPARE(up.count(), 0);
+        QVERIFY(!ua.isReady());
+        // What the main window does next works before the core is reported up.
+        QVERIFY(ua.setSpeakerLevel(60));
+        QVERIFY(ua.addAccount("dispatcher@198.51.100.7", "pw"));
+        QVERIFY(ua.setRegistrationTimeout(300));
+        QTRY_COMPARE_WITH_TIMEOUT(up.count(), 1, 5000);
+        QVERIFY(ua.isReady());
+        QCOMPARE(ua.registrationTimeout(), 300);
+        QCOMPARE(ua.accountCount(), 1);
+
+        // Init on a running agent starts nothing and reports nothing.
+        QVERIFY(ua.Init());
+        QTest::qWait(100);
+        QCOMPARE(up.count(), 1);
+
+        // Stopped before it was reported: no late word about a core that is gone.
+        QVERIFY(ua.Deinit());
+        QVERIFY(ua.Init());
+        QVERIFY(ua.Deinit());
+        // A failure seen at once is returned, not signalled.
+        QUdpSocket taken;
+        QVERIFY(taken.bind(QHostAddress(QHostAddress::AnyIPv4), 0));
+        config.sipPort = taken.localPort();
+        QVERIFY(!ua.Init());
+        QTest::qWait(100);
+        QCOMPARE(up.count(), 1);
+        QCOMPARE(failed.count(), 0);
+    }
+
+    // The library's databases belong inside the data folder, not beside it.
+    void filesStayInTheDataFolder()
+    {
+        QTemporaryDir parent;
+        const QString data = parent.filePath(QStringLiteral("sip"));
+        ua.setDataDirectory(data);
+        auto restore =
+            qScopeGuard([this]() { ua.setDataDirectory(m_dir.filePath(QStringLiteral("sipdata"))); });
+        QVERIFY2(ua.Init(), qPrintable(ua.initError()));
+        QVERIFY(ua.addAccount("dispatcher@198.51.100.7", "pw"));
+        QTest::qWait(200);
+        QVERIFY(ua.Deinit());
+        const auto all = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden;
+        QCOMPARE(QDir(parent.path()).entryList(all), QStringList{QStringLiteral("sip")});
+        const QStringList inside = QDir(data).entryList(all);
+        QVERIFY2(inside.contains(QStringLiteral("linphone.db")), qPrintable(inside.join(QLatin1Char(' '))));
+    }
+
     void accountAddressesAndReplacement()
     {
         // Without a running agent nothing is registered.
         QVERIFY(!ua.addAccount("dispatcher@198.51.100.7", "pw"));
-        QVERIFY(ua.accountError().startsWith(QLatin1String("Error creating PJSUA account:")));
+        // The cause, not a made-up status number.
+        QCOMPARE(ua.accountError(),
+                 QStringLiteral("Error creating PJSUA account:the SIP user agent is not running"));
         QVERIFY(!ua.hasAccount());
 
         QVERIFY2(ua.Init(), qPrintable(ua.initError()));
@@ -310,6 +305,9 @@ private slots:
             << QByteArray("dispatcher@127.0.0.1:1") << QByteArray("s3cret") << QString();
         QTest::newRow("403") << QByteArray("dispatcher@127.0.0.1") << QByteArray("wrong")
                              << QStringLiteral("403 Forbidden");
+        // The lowest refusal counts as one too.
+        QTest::newRow("400") << QByteArray("dispatcher@127.0.0.1") << QByteArray("wrong")
+                             << QStringLiteral("400 Bad Request");
     }
 
     void digestRegistration()
@@ -326,7 +324,8 @@ private slots:
         const int registrarPort = freeSipPort();
         QProcess sipp;
         QVERIFY(startSipp(sipp, "registrar_digest.xml",
-                          {"-p", QString::number(registrarPort), "-set", "password", "s3cret"}));
+                          {"-p", QString::number(registrarPort), "-set", "password", "s3cret", "-set",
+                           "refusal", refusal.left(3)}));
         QTest::qWait(300);
         ua.setRegistrarPort(registrarPort);
         QVERIFY(ua.addAccount(login, password));
@@ -367,6 +366,8 @@ private slots:
             QSKIP("sipp (package sip-tester) is not installed");
         // Optional SRTP must still take the server's plain RTP offer.
         config.srtpMode = XMLConfig::SrtpOptional;
+        // Not the library's fixed RTP port, which parallel runs would share.
+        config.mediaPort = freeSipPort();
         QVERIFY2(ua.Init(), qPrintable(ua.initError()));
 
         // Levels chosen before the call must reach it when its media starts.
@@ -404,6 +405,7 @@ private slots:
         if (sippPath().isEmpty())
             QSKIP("sipp (package sip-tester) is not installed");
         config.srtpMode = XMLConfig::SrtpMandatory;
+        config.mediaPort = freeSipPort();
         QVERIFY2(ua.Init(), qPrintable(ua.initError()));
         QProcess sipp;
         QVERIFY(callAgent(sipp));
@@ -499,7 +501,11 @@ private slots:
         QVERIFY(ua.Deinit());
         QVERIFY(ua.Init());
         QCOMPARE(ua.currentOutputDeviceName(), nullSink);
+        QFile log(LogFile::debugLog().filePath());
+        QVERIFY(log.open(QIODevice::ReadOnly) && log.seek(log.size()));
         ua.startSoundTest("no such device");
+        QVERIFY(log.readAll().contains(
+            "CPJSIPSUA::startSoundTest(): cannot create sound player port: no such sound device\n"));
         QVERIFY(!ua.soundTestRunning());
     }
 
