@@ -58,8 +58,12 @@ SettingsPage::SettingsPage(XMLConfig &config, CPJSIPSUA &agent, ErrorPanel *alar
 {
     setObjectName(QStringLiteral("settingsPage"));
     auto *layout = new QVBoxLayout(this);
-    auto *heading = new QLabel(QStringLiteral("Настройки"), this);
+    // A band of its own, so that the style sheet draws the heading as on the other pages.
+    auto *heading = new QWidget(this);
     heading->setObjectName(QStringLiteral("header"));
+    auto *headingLayout = new QHBoxLayout(heading);
+    headingLayout->setContentsMargins(8, 0, 8, 0);
+    headingLayout->addWidget(new QLabel(QStringLiteral("Настройки"), heading));
     layout->addWidget(heading);
 
     auto *body = new QHBoxLayout;
@@ -105,8 +109,11 @@ SettingsPage::SettingsPage(XMLConfig &config, CPJSIPSUA &agent, ErrorPanel *alar
     m_fileError->hide();
     m_errors.insert(Field::File, m_fileError);
     buttons->addWidget(m_fileError, 1);
+    buttons->addStretch(0);
     m_cancelButton = new QPushButton(QStringLiteral("Отмена"), this);
     m_saveButton = new QPushButton(QStringLiteral("Сохранить Настройки"), this);
+    m_cancelButton->setMinimumWidth(140);
+    m_saveButton->setMinimumWidth(200);
     buttons->addWidget(m_cancelButton);
     buttons->addWidget(m_saveButton);
     layout->addLayout(buttons);
@@ -181,6 +188,9 @@ QLineEdit *SettingsPage::lineEdit(const char *name, const QString &pattern, cons
         edit->setValidator(new QRegularExpressionValidator(
             QRegularExpression(pattern, QRegularExpression::UseUnicodePropertiesOption), edit));
     edit->setPlaceholderText(placeholder);
+    // Numbers need no full-width field.
+    if (pattern == QLatin1String(digitsPattern))
+        edit->setMaximumWidth(140);
     connect(edit, SIGNAL(textEdited(QString)), this, SLOT(configurationChanged()));
     return edit;
 }
@@ -219,6 +229,7 @@ QWidget *SettingsPage::buildConnectionPage()
     QFormLayout *form = formPage(page);
     m_sipPort = lineEdit("SIPPort", digitsPattern);
     m_mediaPort = lineEdit("MediaPort");
+    m_mediaPort->setMaximumWidth(140);
     // The media port has its own filter instead of the common edit signal.
     disconnect(m_mediaPort, SIGNAL(textEdited(QString)), this, SLOT(configurationChanged()));
     connect(m_mediaPort, SIGNAL(textEdited(QString)), this, SLOT(MediaPortEdittextEdited(QString)));
@@ -229,6 +240,8 @@ QWidget *SettingsPage::buildConnectionPage()
         combo("SIPTransport", {QStringLiteral("UDP"), QStringLiteral("TCP"), QStringLiteral("TLS")});
     m_srtp = combo("SRTPMode", {QStringLiteral("Только RTP"), QStringLiteral("RTP / SRTP"),
                                 QStringLiteral("Только SRTP")});
+    m_transport->setMaximumWidth(200);
+    m_srtp->setMaximumWidth(200);
     m_reregistration = lineEdit("SIPClientReregistration", digitsPattern, QStringLiteral("3600"));
     m_gateway = lineEdit("TelephoneGateway", QString(), QStringLiteral("pstn"));
     m_externalUA = checkBox("ExternalUA", QStringLiteral("Внешний SIP user agent"));
@@ -266,6 +279,7 @@ QWidget *SettingsPage::buildConferencesPage()
     m_switchMode =
         combo("SwitchToConference", {QStringLiteral("Ручное"), QStringLiteral("Автоматическое"),
                                      QStringLiteral("Постоянное"), QStringLiteral("Принудительное")});
+    m_switchMode->setMaximumWidth(220);
     m_alarmDelay = lineEdit("AlarmDelay", digitsPattern, QStringLiteral("30"));
     m_callTimeout = lineEdit("CallTimeout", digitsPattern, QStringLiteral("120"));
     m_displayDisconnected = lineEdit("DisplayDisconnected", digitsPattern, QStringLiteral("5"));
@@ -299,6 +313,7 @@ QWidget *SettingsPage::buildAppearancePage()
             sizes << QString::number(size);
     }
     m_fontSize = combo("PhoneBookFontSize", sizes);
+    m_fontSize->setMaximumWidth(100);
     m_showLog = checkBox("ShowLog", QStringLiteral("Отображать журнал"));
     m_showCursor = checkBox("ShowCursor", QStringLiteral("Отображать курсор"));
     m_showNumRegistered =
@@ -335,7 +350,10 @@ QWidget *SettingsPage::buildAudioPage()
         auto *volume = new QWidget(page);
         auto *row = new QHBoxLayout(volume);
         row->setContentsMargins(0, 0, 0, 0);
-        row->addWidget(new QLabel(volumeName, volume));
+        auto *name = new QLabel(volumeName, volume);
+        // The three sliders start at one line.
+        name->setMinimumWidth(name->fontMetrics().horizontalAdvance(QStringLiteral("Громкоговоритель")) + 12);
+        row->addWidget(name);
         row->addWidget(slider, 1);
         row->addWidget(percent);
         form->addRow(QStringLiteral("Громкость"), volume);
