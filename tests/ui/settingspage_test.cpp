@@ -11,7 +11,9 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QStackedWidget>
@@ -324,16 +326,16 @@ private slots:
 
     void audioLevelsTestsAndAlarm()
     {
-        // Other suites' sinks come and go; the alarm plays on one that stays.
-        QString device;
-        for (const QString &name : SettingsController::systemOutputDevices()) {
-            if (!name.startsWith("tesmar")) {
-                device = name;
-                break;
-            }
-        }
-        if (device.isEmpty())
-            QSKIP("no system audio output (scripts/start-test-services starts PulseAudio)");
+        // A sink of its own: other suites' sinks come and go, and with any of them
+        // loaded PulseAudio drops its stand-in sink.
+        const QString device = QStringLiteral("tesmar_settings_%1").arg(QCoreApplication::applicationPid());
+        QProcess pactl;
+        pactl.start("pactl", {"load-module", "module-null-sink", "sink_name=" + device});
+        if (!pactl.waitForFinished(5000) || pactl.exitCode() != 0)
+            QSKIP("no PulseAudio (scripts/start-test-services starts it)");
+        const QString module = QString::fromLatin1(pactl.readAllStandardOutput()).trimmed();
+        const auto unload = qScopeGuard([&] { QProcess::execute("pactl", {"unload-module", module}); });
+        QTRY_VERIFY(SettingsController::systemOutputDevices().contains(device));
         config.systemDeviceName = device;
         build();
         QSignalSpy unmuted(m_page.get(), &SettingsPage::microphoneUnmuted);
