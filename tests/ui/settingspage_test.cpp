@@ -17,6 +17,7 @@
 #include <QSignalSpy>
 #include <QSlider>
 #include <QStackedWidget>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QUdpSocket>
@@ -250,6 +251,57 @@ private slots:
         QCOMPARE(m_page->form().telephoneGateway, QString("city"));
         QCOMPARE(m_page->form().reregistration, QString("3600"));
         QCOMPARE(m_page->form().warningForUser, QString("1002 1003 1004"));
+    }
+
+    void transportChangeRegistersOverTcp()
+    {
+        // A registrar that listens on TCP only: the agent reaches it once the
+        // page has switched the transport.
+        if (QStandardPaths::findExecutable("sipp").isEmpty())
+            QSKIP("sipp is not installed (scripts/install-deps)");
+        const int port = freePort();
+        QProcess sipp;
+        sipp.setProcessChannelMode(QProcess::MergedChannels);
+        sipp.start("sipp", {"-sf",
+                            SIP_SCENARIO_DIR "/registrar_digest.xml",
+                            "-t",
+                            "t1",
+                            "-i",
+                            "127.0.0.1",
+                            "-p",
+                            QString::number(port),
+                            "-m",
+                            "1",
+                            "-nostdin",
+                            "-timeout",
+                            "30s",
+                            "-cp",
+                            QString::number(freePort()),
+                            "-mp",
+                            QString::number(freePort()),
+                            "-set",
+                            "password",
+                            "pw-tcp",
+                            "-set",
+                            "refusal",
+                            ""});
+        QVERIFY(sipp.waitForStarted());
+        QTest::qWait(300);
+        config.currentLoginAddress = QStringLiteral("dispatcher@127.0.0.1");
+        config.currentSipPassword = QStringLiteral("pw-tcp");
+        agent.setRegistrarPort(port);
+        QVERIFY(agent.addAccount("dispatcher@127.0.0.1", "pw-tcp"));
+        build();
+        QSignalSpy registered(&agent, &CPJSIPSUA::registrationOK);
+        QTest::qWait(500);
+        QCOMPARE(registered.count(), 0);
+
+        child<QComboBox>("SIPTransport")->setCurrentIndex(XMLConfig::TransportTcp);
+        QTest::mouseClick(m_page->saveButton(), Qt::LeftButton);
+        QVERIFY(!m_page->controller()->agentRestarted());
+        QTRY_COMPARE_WITH_TIMEOUT(registered.count(), 1, 15000);
+        QVERIFY(sipp.state() == QProcess::NotRunning || sipp.waitForFinished(15000));
+        QVERIFY2(sipp.exitCode() == 0, sipp.readAll().constData());
     }
 
     void refusedSettingsAndTheRestApplied()
