@@ -360,7 +360,7 @@ void SettingsController::storeAudio(const SettingsForm &form, SettingsErrors &er
         const QString name = text.toUtf8() == libraryDefault ? QString() : text;
         if (name == stored)
             return;
-        if (agentUp && !(m_agent.*select)(name.toUtf8()) && !name.isEmpty() && name != stored)
+        if (agentUp && !(m_agent.*select)(name.toUtf8()) && !name.isEmpty())
             errors.insert(field, missing(name));
         else
             stored = name;
