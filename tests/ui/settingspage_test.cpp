@@ -492,7 +492,6 @@ private slots:
         for (int i = 0; i < m_page->stack()->count(); ++i) {
             m_page->findChild<QWidget *>("settingsSelector")->findChildren<QPushButton *>()[i]->click();
             if (i == 0) {
-                type("SIPPort", "5060");
                 type("certFile", "/nonexistent/cert.pem");
                 QTest::mouseClick(m_page->saveButton(), Qt::LeftButton);
                 m_page->ConnectionEditButtonPressed();
