@@ -52,7 +52,7 @@ QByteArray control(quint16 port, const QString &line)
     QTcpSocket s;
     s.connectToHost(QHostAddress::LocalHost, port);
     s.write(line.toUtf8() + '\n');
-    while (s.waitForReadyRead(10000) && !s.canReadLine()) {
+    while (s.waitForReadyRead(30000) && !s.canReadLine()) {
     }
     return s.readLine().trimmed();
 }
@@ -167,7 +167,7 @@ private slots:
         const QString own = UserListModel::dispatcherUri();
         QTRY_VERIFY_WITH_TIMEOUT(m_users->hasUser(own) && !m_users->indexesOfUser(own).isEmpty() &&
                                      m_users->user(own).type == UserTypeDispatcher,
-                                 10000);
+                                 30000);
         QVERIFY2(!m_users->hasUser(m_uri), "left over from an earlier run: run scripts/lab-down and lab-up");
         QVERIFY(m_db.login(m_env.port("LAB_ESL_PORT"), m_env.value("LAB_ESL_PASSWORD").toUtf8(), false));
         m_db.api("db delete/alarms/" + kLogin.toUtf8()); // the login is this test's own
@@ -197,7 +197,7 @@ private slots:
         m_config.userFileTemplate = m_env.value("LAB_DIRECTORY") + QStringLiteral("/missing/%1.xml");
         auto *save = field<QPushButton>(edit, "saveButton");
         save->click();
-        QTRY_COMPARE_WITH_TIMEOUT(m_prompter.warnings.size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_prompter.warnings.size(), 1, 30000);
         m_config.userFileTemplate = goodTemplate;
         QVERIFY2(m_prompter.warnings.first().startsWith(QStringLiteral("Ошибка на сервере SSH ,")),
                  qPrintable(m_prompter.warnings.first()));
@@ -210,8 +210,8 @@ private slots:
         QCOMPARE(alarmEntry(), QStringLiteral("-ERR no reply\n"));
 
         save->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!m_admin->editDialog(), 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(treeGroups(), (QStringList{"Сквозная А", "Сквозная Б"}), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_admin->editDialog(), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(treeGroups(), (QStringList{"Сквозная А", "Сквозная Б"}), 30000);
         QCOMPARE(m_users->user(m_uri).type, int(UserTypeDispatcher));
         QCOMPARE(m_users->displayName(m_uri), kName);
         QCOMPARE(alarmEntry(), QStringLiteral("10.20.30.40 .1.3.6.1.4.1.47781.9999.4.3.7.0"));
@@ -238,9 +238,9 @@ private slots:
         // Registered from now on; the tree learns the contact with the reload of the edit.
         QCOMPARE(control(m_env.port("LAB_CONTROL_PORT"), "register " + kLogin + " " + kContact).left(3),
                  "+OK");
-        QTRY_VERIFY_WITH_TIMEOUT(m_users->user(m_uri).registered, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_users->user(m_uri).registered, 30000);
         m_admin->userInformation(m_uri); // as the tree's context menu opens it
-        QTRY_VERIFY_WITH_TIMEOUT(m_admin->infoDialog(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_admin->infoDialog(), 30000);
         CUserInfoDialog *info = m_admin->infoDialog();
         QCOMPARE(field<QLineEdit>(info, "displayName")->text(), kName);
         QCOMPARE(field<QLineEdit>(info, "userType")->text(), QStringLiteral("Диспетчер"));
@@ -260,9 +260,9 @@ private slots:
         field<QComboBox>(edit, "alarmSlotCombo")->setCurrentText(QStringLiteral("0"));
         field<QPushButton>(edit, "saveButton")->click();
 
-        QTRY_VERIFY_WITH_TIMEOUT(!m_admin->editDialog(), 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(m_users->user(m_uri).type, int(UserTypeTechnician), 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(treeGroups(), QStringList{"Сквозная Б"}, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_admin->editDialog(), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_users->user(m_uri).type, int(UserTypeTechnician), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(treeGroups(), QStringList{"Сквозная Б"}, 30000);
         QCOMPARE(alarmEntry(), QStringLiteral("10.20.30.41 .1.3.6.1.4.1.47781.1.1.0"));
         QCOMPARE(m_prompter.warnings.size(), 1); // only the refusal of the first save
     }
@@ -272,14 +272,14 @@ private slots:
         if (!m_created)
             QSKIP("the user was not created");
         m_admin->userInformation(m_uri); // as the tree's context menu opens it
-        QTRY_VERIFY_WITH_TIMEOUT(m_admin->infoDialog(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_admin->infoDialog(), 30000);
         CUserInfoDialog *info = m_admin->infoDialog();
         QCOMPARE(field<QLineEdit>(info, "userType")->text(), QStringLiteral("Техник"));
         QCOMPARE(field<QLineEdit>(info, "contact")->text(), kContact);
         button(info, QStringLiteral("Удалить"))->click();
         QCOMPARE(m_prompter.questions.last(),
                  QStringLiteral("Вы уверенны что хотите удалить пользователя ") + kName);
-        QTRY_VERIFY_WITH_TIMEOUT(!m_users->hasUser(m_uri), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_users->hasUser(m_uri), 30000);
         QCOMPARE(treeGroups(), QStringList());
         QCOMPARE(alarmEntry(), QStringLiteral("-ERR no reply\n"));
         // The group went with its last user; the world's users are still there.
