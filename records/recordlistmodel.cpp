@@ -208,6 +208,7 @@ void RecordListModel::ApplyRecordFilter(int iFilteredConferences, QDateTime from
     const bool hasRecordings = m_connection->hasRecordingsTable();
     if (iFilteredConferences == DirectKind && !hasRecordings) {
         emit loadingChanged(isLoading());
+        emit countChanged(0, false);
         emit recordFilterDone();
         return;
     }
