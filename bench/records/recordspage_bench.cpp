@@ -161,16 +161,18 @@ int main(int argc, char **argv)
             .arg(now - 7 * 86400)
             .arg(now - 6 * 86400);
     printf("server time of the union query, ms (mean of 5)\n");
-    for (const auto &q : {qMakePair("as listed, the month", unionAsIs),
-                          qMakePair("limit per branch, the month", unionLimited),
-                          qMakePair("limit per branch, bare columns, a day a week ago", unionSargable)}) {
+    for (const auto &q :
+         {qMakePair(QStringLiteral("as listed, the month"), unionAsIs),
+          qMakePair(QStringLiteral("limit per branch, the month"), unionLimited),
+          qMakePair(QStringLiteral("limit per branch, bare columns, a day a week ago"), unionSargable)}) {
         QString out;
         db.exec(QStringLiteral(
                     "USE dispatcher; SET profiling=1; %1; %1; %1; %1; %1; %1; SELECT ROUND(SUM(DURATION) "
                     "* 1000 / 5, 1) FROM INFORMATION_SCHEMA.PROFILING WHERE QUERY_ID > 1;")
                     .arg(q.second),
                 &out);
-        printf("  %-50s %s\n", q.first, qPrintable(out.trimmed().split(QLatin1Char('\n')).last()));
+        printf("  %-50s %s\n", qPrintable(q.first),
+               qPrintable(out.trimmed().split(QLatin1Char('\n')).last()));
     }
 
     for (bool indexed : {true, !qEnvironmentVariableIsSet("RECORDS_BENCH_INDEXED_ONLY")}) {
