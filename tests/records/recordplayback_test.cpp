@@ -145,6 +145,12 @@ private slots:
         m_now += 1000;
         m_pb->recordSliderUpdate();
         QCOMPARE(panel().slider, 408000);
+        // A second pause adds the new stretch to the position it resumed from.
+        m_now += 1000;
+        QVERIFY(answer(
+            "api conference alpha pause_play", "+OK Pause\n", [&] { m_pb->PlayButtonPressed(); },
+            [&] { return m_pb->isPaused(); }));
+        QCOMPARE(m_pb->playOffsetMs(), 52000);
 
         QVERIFY(answer(
             "api conference alpha stop", "+OK Stopped 1 files.\n", [&] { m_pb->StopButtonPressed(); },
@@ -153,7 +159,8 @@ private slots:
         QVERIFY(!m_pb->isSliderTimerActive());
         QCOMPARE(panel().slider, 0);
         QVERIFY(sent({"api conference alpha pause_play", "api conference alpha file_seek 50000",
-                      "api conference alpha pause_play", "api conference alpha stop"}));
+                      "api conference alpha pause_play", "api conference alpha pause_play",
+                      "api conference alpha stop"}));
         QCOMPARE(m_messages->count(), 0);
     }
 
