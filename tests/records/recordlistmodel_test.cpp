@@ -51,6 +51,7 @@ class RecordListModelTest : public QObject
     std::unique_ptr<MySQLConnection> m_connection;
     std::unique_ptr<RecordListModel> m_model;
     std::unique_ptr<QAbstractItemModelTester> m_tester;
+    std::unique_ptr<QAbstractItemModelTester> m_participantsTester;
 
     bool sql(const QString &text)
     {
@@ -150,6 +151,7 @@ private slots:
         QVERIFY(m_connection->hasStartRecordColumn() && m_connection->hasRecordingsTable());
         m_model = std::make_unique<RecordListModel>(m_connection.get());
         m_tester = std::make_unique<QAbstractItemModelTester>(m_model.get());
+        m_participantsTester = std::make_unique<QAbstractItemModelTester>(m_model->participants());
     }
 
     void filterWindowRoundsToWholeMinutesAndStartsNoEarlierThan1970()
