@@ -130,9 +130,17 @@ bool TestMariaDb::launch()
 {
     const QString log = path(QStringLiteral("server.log"));
     QFile::remove(log);
+    // Temporary tables stay in the server's own folder: other users' /tmp clean-ups removed them
+    // under running queries ("Error on delete of '/tmp/#sql-temptable-...'").
+    const QString tmp = path(QStringLiteral("tmp"));
+    if (!QDir().mkpath(tmp)) {
+        m_error = QStringLiteral("cannot create ") + tmp;
+        return false;
+    }
     QStringList arguments = serverOptions();
-    arguments << QStringLiteral("--socket=") + socketPath() << QStringLiteral("--port=%1").arg(m_port)
-              << QStringLiteral("--bind-address=127.0.0.1") << QStringLiteral("--log-error=") + log
+    arguments << QStringLiteral("--tmpdir=") + tmp << QStringLiteral("--socket=") + socketPath()
+              << QStringLiteral("--port=%1").arg(m_port) << QStringLiteral("--bind-address=127.0.0.1")
+              << QStringLiteral("--log-error=") + log
               << QStringLiteral("--pid-file=") + path(QStringLiteral("mysqld.pid"))
               << QStringLiteral("--character-set-server=utf8mb4");
     m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);

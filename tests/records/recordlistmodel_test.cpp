@@ -1,0 +1,362 @@
+#include "app/mysqlconnection.h"
+#include "app/xmlconfig.h"
+#include "records/recordlistmodel.h"
+#include "records/recordlistview.h"
+#include "tests/support/testmariadb.h"
+
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+
+const qint64 T = 1700000000; // 2023-11-14, any fixed moment will do
+
+QStringList logLines;
+void collectLog(QtMsgType, const QMessageLogContext &, const QString &text)
+{
+    logLines << text;
+}
+
+QDateTime at(qint64 seconds)
+{
+    return QDateTime::fromSecsSinceEpoch(seconds);
+}
+
+QString cdrXml(const QString &members)
+{
+    return "<cdr><conference><name>3000</name><members>" + members + "</members></conference></cdr>";
+}
+
+QString member(const QString &type, const QString &inner)
+{
+    return "<member type=\"" + type + "\">" + inner + "</member>";
+}
+
+QString times(qint64 join, qint64 leave, const QString &joinType = "UNIX-epoch")
+{
+    return QString("<join_time type=\"%1\">%2</join_time><leave_time type=\"UNIX-epoch\">%3</leave_time>")
+        .arg(joinType)
+        .arg(join)
+        .arg(leave);
+}
+
+} // namespace
+
+class RecordListModelTest : public QObject
+{
+    Q_OBJECT
+
+    TestMariaDb m_db;
+    std::unique_ptr<MySQLConnection> m_connection;
+    std::unique_ptr<RecordListModel> m_model;
+    std::unique_ptr<QAbstractItemModelTester> m_tester;
+    std::unique_ptr<QAbstractItemModelTester> m_participantsTester;
+
+    bool sql(const QString &text)
+    {
+        if (!m_db.exec("USE dispatcher; " + text)) {
+            qWarning() << m_db.error();
+            return false;
+        }
+        return true;
+    }
+
+    bool connectDb()
+    {
+        QSignalSpy ok(m_connection.get(), &MySQLConnection::connected);
+        m_connection->connectToDatabase(m_db.host(), "operator", "Op3rat0r", m_db.port());
+        return ok.wait(20000);
+    }
+
+    // Runs the filter and waits until the model says the list query finished.
+    bool filter(int kind, qint64 from, qint64 to)
+    {
+        QSignalSpy done(m_model.get(), &RecordListModel::recordFilterDone);
+        m_model->ApplyRecordFilter(kind, at(from), at(to));
+        return done.count() == 1 || done.wait(20000);
+    }
+
+    QList<quint64> ids() const
+    {
+        QList<quint64> out;
+        for (int r = 0; r < m_model->rowCount(); ++r)
+            out << m_model->index(r, 0).data(RecordListModel::RecordIdRole).toULongLong();
+        return out;
+    }
+
+    QList<QVariantList> select(bool conference, quint64 id, int expected)
+    {
+        QSignalSpy times(m_model.get(), &RecordListModel::recordingTime);
+        QSignalSpy messages(m_model.get(), &RecordListModel::message);
+        m_model->selectRecord(conference, id);
+        if (!QTest::qWaitFor([&] { return times.count() + messages.count() >= expected; }, 20000))
+            qWarning() << "answers missing";
+        QTest::qWait(50); // nothing more may come
+        QList<QVariantList> out;
+        for (const QVariantList &t : qAsConst(times))
+            out << t;
+        for (const QVariantList &m : qAsConst(messages))
+            out << QVariantList{m.first()};
+        return out;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(m_db.start(), qPrintable(m_db.error()));
+        QVERIFY2(m_db.exec("CREATE DATABASE dispatcher CHARACTER SET utf8mb4;"
+                           "CREATE USER 'operator'@'%' IDENTIFIED BY 'Op3rat0r';"
+                           "GRANT ALL ON dispatcher.* TO 'operator'@'%';"),
+                 qPrintable(m_db.error()));
+        QVERIFY(sql(
+            "CREATE TABLE cdr (id BIGINT UNSIGNED PRIMARY KEY, starttime TIMESTAMP NULL, "
+            "startrecord TIMESTAMP NULL, endtime TIMESTAMP NULL, conference VARCHAR(255), "
+            "has_record TINYINT(1), xml MEDIUMTEXT);"
+            "CREATE TABLE recordings (id BIGINT UNSIGNED PRIMARY KEY, starttime TIMESTAMP NULL, "
+            "endtime TIMESTAMP NULL, caller VARCHAR(255), callee VARCHAR(255), filename VARCHAR(1024));"));
+        // 21 recorded conferences a minute apart, ordered by startrecord; conference 1 started its call
+        // last of all but its recording first, so ordering by the wrong column moves it to the end.
+        QStringList rows;
+        for (int i = 1; i <= 21; ++i) {
+            const qint64 start = i == 1 ? T + 10000 : T + i * 60;
+            rows << QString("(%1, FROM_UNIXTIME(%2), FROM_UNIXTIME(%3), FROM_UNIXTIME(%4), '%5', 1, NULL)")
+                        .arg(i)
+                        .arg(start)
+                        .arg(T + i * 60 + 5)
+                        .arg(T + i * 60 + 30)
+                        .arg(i == 2 ? QString("3000") : QString("room-%1").arg(i));
+        }
+        // Not recorded, and ended before any window starts.
+        rows << QString("(22, FROM_UNIXTIME(%1), FROM_UNIXTIME(%1), FROM_UNIXTIME(%2), 'room-x', 0, NULL)")
+                    .arg(T + 70)
+                    .arg(T + 90);
+        rows << QString("(23, FROM_UNIXTIME(%1), FROM_UNIXTIME(%1), FROM_UNIXTIME(%2), 'room-y', 1, NULL)")
+                    .arg(T - 500)
+                    .arg(T - 400);
+        const QString direct =
+            QString("(1, FROM_UNIXTIME(%1), FROM_UNIXTIME(%2), '1001', '1002', '/rec/one.wav'),"
+                    "(2, FROM_UNIXTIME(%3), FROM_UNIXTIME(%4), '1003', '1001', '/rec/two.wav');")
+                .arg(T + 30)
+                .arg(T + 50)
+                .arg(T + 95)
+                .arg(T + 95);
+        QVERIFY(
+            sql("INSERT INTO cdr VALUES " + rows.join(",") + "; INSERT INTO recordings VALUES " + direct));
+
+        XMLConfig::instance().primaryConferenceId = "3000";
+        XMLConfig::instance().primaryConferenceDisplayName = "Главная";
+        m_connection = std::make_unique<MySQLConnection>();
+        QVERIFY(connectDb());
+        QVERIFY(m_connection->hasStartRecordColumn() && m_connection->hasRecordingsTable());
+        m_model = std::make_unique<RecordListModel>(m_connection.get());
+        m_tester = std::make_unique<QAbstractItemModelTester>(m_model.get());
+        m_participantsTester = std::make_unique<QAbstractItemModelTester>(m_model->participants());
+    }
+
+    void filterWindowRoundsToWholeMinutesAndStartsNoEarlierThan1970()
+    {
+        QCOMPARE(RecordListModel::filterFrom(QDate(2024, 3, 5), QTime(10, 15, 42)),
+                 QDateTime(QDate(2024, 3, 5), QTime(10, 15, 0)));
+        QCOMPARE(RecordListModel::filterTo(QDate(2024, 3, 6), QTime(9, 7, 3)),
+                 QDateTime(QDate(2024, 3, 6), QTime(9, 7, 59)));
+        QCOMPARE(RecordListModel::filterFrom(QDate(1969, 7, 20), QTime(20, 17, 40)),
+                 QDateTime(QDate(1970, 1, 1), QTime(20, 17, 0)));
+    }
+
+    void pagesOfTwentyWithARowThatLoadsMore()
+    {
+        // Exactly 20 recordings overlap: 20 rows, none loads more.
+        QVERIFY(filter(RecordListModel::ConferenceKind, T, T + 20 * 60 + 5));
+        QCOMPARE(m_model->rowCount(), 20);
+        QCOMPARE(ids().first(), 1u); // ordered by startrecord, not starttime
+        QVERIFY(!m_model->hasMore());
+
+        // 21: twenty rows and the 21st stands for "more" and cannot be selected.
+        QVERIFY(filter(RecordListModel::ConferenceKind, T, T + 30 * 60));
+        QCOMPARE(m_model->rowCount(), 21);
+        QCOMPARE(m_model->recordCount(), 20);
+        const QModelIndex more = m_model->index(20, 0);
+        QVERIFY(more.data(RecordListModel::RecordMoreRole).toBool());
+        QVERIFY(!(more.flags() & Qt::ItemIsSelectable));
+        QVERIFY(m_model->index(19, 0).flags() & Qt::ItemIsSelectable);
+        QVERIFY(!ids().contains(22) && !ids().contains(23));
+        QCOMPARE(m_model->index(1, 0).data().toString(), QString("Главная"));
+        QCOMPARE(m_model->index(2, 0).data().toString(), QString("room-3"));
+        QCOMPARE(m_model->index(2, 0).data(RecordListModel::RecordStartRole).toDateTime(), at(T + 185));
+        QCOMPARE(m_model->index(2, 0).data(RecordListModel::RecordEndRole).toDateTime(), at(T + 210));
+
+        // Clicking "more" in the view fetches the 21st again as the first row of the next page and
+        // selects nothing.
+        RecordListView view;
+        view.setModel(m_model.get());
+        view.resize(400, 2000);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QSignalSpy selected(&view, &RecordListView::itemSelected);
+        QSignalSpy done(m_model.get(), &RecordListModel::recordFilterDone);
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::NoModifier, view.visualRect(more).center());
+        QVERIFY(m_model->isLoading());
+        QVERIFY(done.wait(20000));
+        QCOMPARE(m_model->rowCount(), 21);
+        QCOMPARE(ids().last(), 21u);
+        QVERIFY(!m_model->hasMore());
+        QCOMPARE(selected.count(), 0);
+
+        // A real row selects; the view reports its index.
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::NoModifier,
+                          view.visualRect(m_model->index(3, 0)).center());
+        QCOMPARE(selected.count(), 1);
+        QCOMPARE(selected.first().first().toModelIndex().row(), 3);
+
+        // A new display name is announced for every row.
+        QSignalSpy changed(m_model.get(), &QAbstractItemModel::dataChanged);
+        XMLConfig::instance().primaryConferenceDisplayName = "Диспетчерская";
+        m_model->configChanged();
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(m_model->index(1, 0).data().toString(), QString("Диспетчерская"));
+        m_model->configChanged();
+        QCOMPARE(changed.count(), 1);
+    }
+
+    void unionAndDirectKindsMixBothTables()
+    {
+        QVERIFY(filter(RecordListModel::AllKinds, T, T + 100));
+        // Direct 1 (T+30), conference 1 (recorded from T+65), direct 2 (T+95).
+        QCOMPARE(ids(), (QList<quint64>{1, 1, 2}));
+        QVERIFY(!m_model->index(0, 0).data(RecordListModel::RecordIsConferenceRole).toBool());
+        QCOMPARE(m_model->index(0, 0).data().toString(), QString("1001 - 1002"));
+        QVERIFY(m_model->index(1, 0).data(RecordListModel::RecordIsConferenceRole).toBool());
+
+        QVERIFY(filter(RecordListModel::DirectKind, T, T + 100));
+        QCOMPARE(ids(), (QList<quint64>{1, 2}));
+        QCOMPARE(m_model->index(1, 0).data().toString(), QString("1003 - 1001"));
+
+        // The answer to a filter replaced before it came back adds nothing.
+        QSignalSpy done(m_model.get(), &RecordListModel::recordFilterDone);
+        m_model->ApplyRecordFilter(RecordListModel::ConferenceKind, at(T), at(T + 30 * 60));
+        m_model->ApplyRecordFilter(RecordListModel::DirectKind, at(T), at(T + 100));
+        QVERIFY(done.wait(20000));
+        QTest::qWait(100);
+        QCOMPARE(done.count(), 1);
+        QCOMPARE(ids(), (QList<quint64>{1, 2}));
+        QVERIFY(!m_model->isLoading());
+    }
+
+    void detailsOfTheSelectedRecording()
+    {
+        QVERIFY(sql(QString("UPDATE cdr SET xml='%1' WHERE id=5")
+                        .arg(cdrXml(member("recording_node", times(T + 305, T + 330) +
+                                                                 "<record_path>/rec/a.wav</record_path>") +
+                                    member("caller", times(T + 300, T + 330) +
+                                                         "<caller_profile><caller_id_number>1001</caller_id_"
+                                                         "number></caller_profile>") +
+                                    "<member><caller_profile/></member>" +
+                                    member("caller", times(T + 310, T + 320, "local") +
+                                                         "<caller_profile><caller_id_number>1002</caller_id_"
+                                                         "number></caller_profile>") +
+                                    member("caller", times(T, T)) + member("moderator", "") +
+                                    member("recording_node", times(T + 315, T + 330) +
+                                                                 "<record_path>/rec/b.wav</record_path>")))));
+        logLines.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(collectLog);
+        const QList<QVariantList> got = select(true, 5, 2);
+        qInstallMessageHandler(previous);
+        QCOMPARE(got.size(), 2);
+        QCOMPARE(got.at(0), (QVariantList{at(T + 305), at(T + 330), "/rec/a.wav"}));
+        QCOMPARE(got.at(1), (QVariantList{at(T + 315), at(T + 330), "/rec/b.wav"}));
+        QVERIFY(logLines.contains("'member' element doesn't have 'type' attribute at line 1"));
+        QVERIFY(logLines.contains("no 'caller_profile' element in 'member' element at line 1"));
+
+        RecordParticipantListModel *p = m_model->participants();
+        QCOMPARE(p->rowCount(), 2);
+        QCOMPARE(p->index(0, 0).data().toString(), QString("1001"));
+        QCOMPARE(p->index(0, 0).data(RecordParticipantListModel::JoinTimeRole).toDateTime(), at(T + 300));
+        QCOMPARE(p->index(1, 0).data().toString(), QString("1002"));
+        QVERIFY(!p->index(1, 0).data(RecordParticipantListModel::JoinTimeRole).toDateTime().isValid());
+        QCOMPARE(p->index(1, 0).data(RecordParticipantListModel::LeaveTimeRole).toDateTime(), at(T + 320));
+
+        // A direct recording: its window and file; the participants of the last one are gone.
+        QCOMPARE(select(false, 2, 1), (QList<QVariantList>{{at(T + 95), at(T + 95), "/rec/two.wav"}}));
+        QCOMPARE(p->rowCount(), 0);
+
+        // Selecting one row and then another before the first answer: only the second counts, whichever
+        // table each comes from.
+        QSignalSpy times(m_model.get(), &RecordListModel::recordingTime);
+        m_model->selectRecord(true, 5);
+        m_model->selectRecord(false, 1);
+        QVERIFY(times.wait(20000));
+        m_model->selectRecord(false, 2);
+        m_model->selectRecord(true, 5);
+        QTRY_COMPARE(times.count(), 3);
+        QTest::qWait(100);
+        QCOMPARE(times.count(), 3);
+        QCOMPARE(times.at(0).at(2).toString(), QString("/rec/one.wav"));
+        QCOMPARE(times.at(2).at(2).toString(), QString("/rec/b.wav"));
+        QCOMPARE(p->rowCount(), 2);
+    }
+
+    void malformedCdrsSayWhatIsMissing_data()
+    {
+        QTest::addColumn<QString>("xml");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("not xml")
+            << "<cdr><conference>"
+            << "Ошибка парсинга CDR для записи 6: XML error 'unexpected end of file' at line "
+               "1 column 18";
+        QTest::newRow("no cdr") << "<call/>"
+                                << "Ошибка парсинга CDR для записи 6: отсутствует элемент 'cdr'";
+        QTest::newRow("no conference")
+            << "<cdr><conf/></cdr>"
+            << "Ошибка парсинга CDR для записи 6: отсутствует элемент 'conference' в "
+               "элементе 'cdr'";
+        QTest::newRow("no members") << "<cdr><conference><member type=\"caller\"/></conference></cdr>"
+                                    << "Ошибка парсинга CDR для записи 6: отсутствует элемент 'members' в "
+                                       "элементе 'conference'";
+    }
+
+    void malformedCdrsSayWhatIsMissing()
+    {
+        QFETCH(QString, xml);
+        QFETCH(QString, shown);
+        QVERIFY(sql("UPDATE cdr SET xml=" + TestMariaDb::quoted(xml) + " WHERE id=6"));
+        QCOMPARE(select(true, 6, 1), (QList<QVariantList>{{shown}}));
+        QCOMPARE(m_model->participants()->rowCount(), 0);
+    }
+
+    void failuresReleaseThePanel()
+    {
+        // An unknown kind: logged, and the panel is released without a query.
+        QSignalSpy done(m_model.get(), &RecordListModel::recordFilterDone);
+        QSignalSpy messages(m_model.get(), &RecordListModel::message);
+        m_model->ApplyRecordFilter(3, at(T), at(T + 100));
+        QCOMPARE(done.count(), 1);
+
+        // A query error tells the operator what failed without the SQL.
+        QVERIFY(sql("RENAME TABLE cdr TO cdr_gone"));
+        QVERIFY(filter(RecordListModel::ConferenceKind, T, T + 100));
+        QVERIFY(sql("RENAME TABLE cdr_gone TO cdr"));
+        QCOMPARE(messages.count(), 1);
+        const QString shown = messages.first().first().toString();
+        QVERIFY2(shown.startsWith("Не удалось загрузить список записей") && !shown.contains("SELECT"),
+                 qPrintable(shown));
+        QCOMPARE(m_model->rowCount(), 0);
+        QVERIFY(!m_model->isLoading());
+
+        // Without the recordings table, direct recordings are an empty list at once and "all" lists
+        // conference recordings only, ordered by starttime without the startrecord column.
+        QVERIFY(sql("DROP TABLE recordings; ALTER TABLE cdr DROP COLUMN startrecord"));
+        QVERIFY(connectDb());
+        m_model->ApplyRecordFilter(RecordListModel::ConferenceKind, at(T), at(T + 200));
+        QVERIFY(filter(RecordListModel::DirectKind, T, T + 100));
+        QTest::qWait(200); // the conference page it replaced must not fill the list
+        QCOMPARE(m_model->rowCount(), 0);
+        QVERIFY(!m_model->isLoading());
+        QVERIFY(filter(RecordListModel::AllKinds, T, T + 200));
+        QCOMPARE(ids(), (QList<quint64>{2, 3}));
+        QCOMPARE(messages.count(), 1);
+    }
+};
+
+QTEST_MAIN(RecordListModelTest)
+#include "recordlistmodel_test.moc"
