@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
+#include <QThread>
 
 int currentCallSlot = -1;
 int microphoneLevel = 100;
@@ -320,13 +321,38 @@ void CPJSIPSUA::destroyCore()
     m_initialised = false;
 }
 
+void CPJSIPSUA::waitForUnregistration(LinphoneAccount *account)
+{
+    // The un-REGISTER is challenged like any REGISTER: stopping the core at once would leave the
+    // contact registered at the server, which then keeps calling a port nobody listens on (and
+    // the next login's registration changes nothing it can see). Bounded, as the server may be gone.
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < kUnregisterWaitMs) {
+        const LinphoneRegistrationState state = linphone_account_get_state(account);
+        if (state == LinphoneRegistrationCleared || state == LinphoneRegistrationFailed ||
+            state == LinphoneRegistrationNone)
+            return;
+        linphone_core_iterate(m_core);
+        QThread::msleep(10);
+    }
+    qWarning() << "CPJSIPSUA::Deinit(): the server did not confirm the unregistration in" << kUnregisterWaitMs
+               << "ms";
+}
+
 bool CPJSIPSUA::Deinit()
 {
     if (!m_initialised)
         return false;
     stopSoundTest();
-    if (m_account)
+    if (m_account) {
+        LinphoneAccount *account = linphone_account_ref(m_account);
+        const bool registered = linphone_account_get_state(account) == LinphoneRegistrationOk;
         removeAccount(m_account);
+        if (registered)
+            waitForUnregistration(account);
+        linphone_account_unref(account);
+    }
     m_listeners.clear();
     m_accountId.clear();
     m_registrarUri.clear();

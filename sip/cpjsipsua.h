@@ -142,6 +142,9 @@ private:
     void applyMediaSettings(const XMLConfig &config);
     void destroyCore();
     void removeAccount(LinphoneAccount *account);
+    // Steps the core until the server confirms that the removed account is unregistered.
+    void waitForUnregistration(LinphoneAccount *account);
+    static constexpr int kUnregisterWaitMs = 2000;
 
     bool m_initialised = false;
     // Between a successful Init() and the core's coming up.
