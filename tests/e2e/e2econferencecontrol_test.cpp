@@ -237,6 +237,8 @@ private slots:
         CPJSIPSUA::startupLibrary();
         CPJSIPSUA::instance().setDataDirectory(m_dir.filePath("sipdata"));
         m_tag = QStringLiteral("e2e%1-").arg(QCoreApplication::applicationPid());
+        // A run killed midway leaves the dispatcher registered; every scenario logs in unregistered.
+        labCommand("unregister " + m_lab.value("LAB_DISPATCHER_USER"));
     }
 
     void init()
@@ -263,6 +265,9 @@ private slots:
         for (const QString &name : qAsConst(m_used))
             labCommand("api conference " + name + " kick all");
         QTRY_COMPARE_WITH_TIMEOUT(agentCalls(), 0, 10000);
+        // The logout took the registration away at the server too.
+        QVERIFY(labCommand("api list_users user " + m_lab.value("LAB_DISPATCHER_USER"))
+                    .contains("|error/user_not_registered|"));
     }
 
     void cleanupTestCase() { CPJSIPSUA::shutdownLibrary(); }
