@@ -219,11 +219,6 @@ class E2eConferenceControlTest : public QObject
                                         QRegularExpression::DotMatchesEverythingOption);
         return member.match(xml).captured(1);
     }
-    QString conf(const QString &suffix)
-    {
-        m_used << m_tag + suffix;
-        return m_used.last();
-    }
     static int agentCalls() { return CPJSIPSUA::instance().activeCallCount(); }
 
 private slots:
@@ -254,10 +249,9 @@ private slots:
         c.mediaPort = freeMediaPort();
         c.callTimeout = 20;
         c.alarmDelay = 60; // no loud-alarm legs while the callee rings
-        c.primaryConferenceId = conf("primary");
+        c.primaryConferenceId = m_tag + "primary";
         c.newConferencePrefix = m_tag + "room-";
-        m_used.clear();
-        m_used << c.primaryConferenceId;
+        m_used = QStringList{c.primaryConferenceId};
     }
 
     void cleanup()
