@@ -2,13 +2,14 @@
 
 #include <QObject>
 #include <QPersistentModelIndex>
+#include <QString>
 
 #include <memory>
 
 class ConferenceParticipantsModel;
 
-// Removes one ended member row after a delay, unless the row has connected again
-// in the meantime. Holds the participants model so that a conference removed
+// Removes one ended member row after a delay, unless the row has connected or been
+// called again in the meantime. Holds the participants model so that a conference removed
 // meanwhile keeps its model alive until the timer fires. Parented to the model
 // that started it; deletes itself when done. GUI thread.
 class DeferredAutoDelete final : public QObject
@@ -29,4 +30,5 @@ public slots:
 private:
     std::shared_ptr<ConferenceParticipantsModel> m_model;
     QPersistentModelIndex m_index;
+    QString m_callUuid;
 };

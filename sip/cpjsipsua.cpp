@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
+#include <QThread>
 
 int currentCallSlot = -1;
 int microphoneLevel = 100;
@@ -26,7 +27,7 @@ const int startupLimitMs = 10000;
 // joined); the library's default of a few would answer the rest with busy.
 const int maxCalls = 64;
 // Longest wait for the server to confirm the un-REGISTER at logout.
-const int unregisterWaitMs = 1000;
+const int unregisterWaitMs = 2000;
 
 LinphoneLoggingServiceCbs *s_loggingCbs = nullptr;
 bool s_instanceMade = false;
@@ -353,12 +354,18 @@ void CPJSIPSUA::unregisterAccount()
     removeAccount(m_account);
     QElapsedTimer clock;
     clock.start();
-    while (registered && linphone_account_get_state(account) != LinphoneRegistrationCleared &&
-           clock.elapsed() < unregisterWaitMs) {
+    while (registered && clock.elapsed() < unregisterWaitMs) {
+        const LinphoneRegistrationState state = linphone_account_get_state(account);
+        if (state == LinphoneRegistrationCleared || state == LinphoneRegistrationFailed ||
+            state == LinphoneRegistrationNone)
+            break;
         linphone_core_iterate(m_core);
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
         QThread::msleep(5);
     }
+    if (registered && clock.elapsed() >= unregisterWaitMs)
+        qWarning() << "CPJSIPSUA::Deinit(): the server did not confirm the unregistration in"
+                   << unregisterWaitMs << "ms";
     linphone_account_unref(account);
 }
 

@@ -247,6 +247,18 @@ private slots:
         job("job-4", "-ERR NO_ANSWER");
         QTRY_COMPARE_WITH_TIMEOUT(members->rowCount(), 3, 2000);
         QVERIFY(!memberByUri(*members, "1008@pbx").isValid());
+
+        // A failed row called again and failing again shows the new failure for its whole delay: the
+        // first failure's timer does not take it away early.
+        XMLConfig::instance().displayFailedCalls = 30;
+        send({placeholder("room5", "1008@pbx", "call-5", "job-5")});
+        job("job-5", "-ERR USER_BUSY");
+        QTest::qWait(200);
+        send({placeholder("room5", "1008@pbx", "call-6", "job-6")});
+        job("job-6", "-ERR USER_BUSY");
+        QTest::qWait(150);
+        QCOMPARE(state(memberByUri(*members, "1008@pbx")), int(PM::Failed));
+        QTRY_VERIFY_WITH_TIMEOUT(!memberByUri(*members, "1008@pbx").isValid(), 2000);
     }
 
     void dispatcherOwnRowsAndCallErrors()
