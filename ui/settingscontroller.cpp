@@ -349,7 +349,8 @@ void SettingsController::storeConferences(const SettingsForm &form, SettingsErro
 void SettingsController::storeAudio(const SettingsForm &form, SettingsErrors &errors)
 {
     XMLConfig &c = m_config;
-    const bool agentUp = m_agent.isInitialised();
+    CPJSIPSUA &agent = m_agent; // captured by name: no member access through the closure
+    const bool agentUp = agent.isInitialised();
     const auto missing = [](const QString &name) {
         return QStringLiteral("Устройство «%1» не найдено").arg(name);
     };
@@ -360,7 +361,7 @@ void SettingsController::storeAudio(const SettingsForm &form, SettingsErrors &er
         const QString name = text.toUtf8() == libraryDefault ? QString() : text;
         if (name == stored)
             return;
-        if (agentUp && !(m_agent.*select)(name.toUtf8()) && !name.isEmpty())
+        if (agentUp && !(agent.*select)(name.toUtf8()) && !name.isEmpty())
             errors.insert(field, missing(name));
         else
             stored = name;
