@@ -326,7 +326,8 @@ private slots:
         QCOMPARE(boxes.size(), 1);
         QVERIFY2(boxes.first().startsWith(SettingsController::initFailedText(QString())),
                  qPrintable(boxes.first()));
-        QVERIFY(!m_window->logView()->isVisibleTo(m_window));
+        QWidget *conferencesPage = m_window->mainStack()->widget(MainAppFrameWindow3::ConferencesPage);
+        QVERIFY(!m_window->logView()->isVisibleTo(conferencesPage));
         QCOMPARE(m_window->phonebookView()->font().pointSize(), 20);
         QCOMPARE(m_parts->users()->mandatoryUsers(), QSet<QString>{"1003@127.0.0.1"});
         // Сидорова Анна is not registered: the warning is up at once.
@@ -341,7 +342,7 @@ private slots:
         form.showLog = true;
         page->setForm(form);
         m_window->SaveSettingsPressed();
-        QVERIFY(m_window->logView()->isVisibleTo(m_window));
+        QVERIFY(m_window->logView()->isVisibleTo(conferencesPage));
         QVERIFY(!page->fieldError(SettingsForm::Field::File).isEmpty());
         QTRY_COMPARE(m_window->errorPanel()->messages(), QStringList{failure});
         c.filePath = good;
