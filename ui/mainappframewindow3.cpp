@@ -269,7 +269,7 @@ QWidget *MainAppFrameWindow3::buildConferencePanel()
     layout->setContentsMargins(0, 0, 0, 0);
 
     auto *buttons = new QHBoxLayout;
-    buttons->setContentsMargins(4, 0, 0, 0);
+    buttons->setContentsMargins(4, 0, 4, 0);
     buttons->addWidget(heading(QStringLiteral("Конференции"), panel), 1);
     m_newConferenceButton = iconButton(QStringLiteral(":/Data/EditUsersDialog.png"),
                                        QStringLiteral("Создание новой конференции"), panel);
