@@ -64,3 +64,11 @@ void ConferenceListItemDelegate::paint(QPainter *painter, const QStyleOptionView
     }
     painter->restore();
 }
+
+QSize ConferenceListItemDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    // Room for the 24-pixel icon with a little air, as the user list's rows.
+    size.setHeight(qMax(size.height(), 28));
+    return size;
+}

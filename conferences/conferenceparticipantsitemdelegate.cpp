@@ -13,6 +13,17 @@ using PM = ConferenceParticipantsModel;
 namespace {
 const int kIconHeight = 23;
 const int kAccentWidth = 8;
+// The name is centred above this band at the row's bottom; the status line sits in it.
+const int kStatusBand = 11;
+
+QFont statusFontOf(const QFont &viewFont)
+{
+    QFont font = viewFont;
+    font.setItalic(true);
+    font.setWeight(50);
+    font.setPointSize(8);
+    return font;
+}
 
 struct RowColours
 {
@@ -111,7 +122,7 @@ void ConferenceParticipantsItemDelegate::paint(QPainter *painter, const QStyleOp
     }
 
     const QRect left = leftZone(r);
-    const QRect textArea(QPoint(textLeft, r.top()), QPoint(left.left() - 1, r.bottom() - 11));
+    const QRect textArea(QPoint(textLeft, r.top()), QPoint(left.left() - 1, r.bottom() - kStatusBand));
     QFont nameFont = option.font;
     if (index.data(PM::UriRole).toString() == MemberDirectory::dispatcherUri())
         nameFont.setWeight(75);
@@ -135,10 +146,7 @@ void ConferenceParticipantsItemDelegate::paint(QPainter *painter, const QStyleOp
     else if (status.isEmpty())
         status = index.data(Qt::ToolTipRole).toString();
     if (!status.isEmpty()) {
-        QFont statusFont = option.font;
-        statusFont.setItalic(true);
-        statusFont.setWeight(50);
-        statusFont.setPointSize(8);
+        const QFont statusFont = statusFontOf(option.font);
         painter->setFont(statusFont);
         painter->setPen(statusColour);
         const QRect statusArea(QPoint(textLeft, r.bottom() - 12), QPoint(left.left() - 1, r.bottom()));
@@ -164,4 +172,18 @@ void ConferenceParticipantsItemDelegate::paint(QPainter *painter, const QStyleOp
         painter->drawRect(r.adjusted(2, 2, -2, -2));
     }
     painter->restore();
+}
+
+QSize ConferenceParticipantsItemDelegate::sizeHint(const QStyleOptionViewItem &option,
+                                                   const QModelIndex &index) const
+{
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    // The view's default height holds one line: the name needs its own line
+    // clear of the status band, and the icons a little air.
+    QFont nameFont = option.font;
+    nameFont.setWeight(75);
+    const int lines = QFontMetrics(nameFont).height() + 4 +
+                      std::max(kStatusBand, QFontMetrics(statusFontOf(option.font)).ascent() + 2);
+    size.setHeight(std::max({size.height(), lines, kIconHeight + 6}));
+    return size;
 }

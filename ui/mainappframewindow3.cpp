@@ -20,6 +20,8 @@
 #include "ui/errorpanel.h"
 #include "ui/keyenterreceiver.h"
 #include "ui/lineeditescapekey.h"
+#include "ui/settingscontroller.h"
+#include "ui/settingspage.h"
 #include "ui/telephonenumberdlg.h"
 #include "users/userlistmodel.h"
 #include "users/userlistview.h"
@@ -113,7 +115,8 @@ MainAppFrameWindow3::MainAppFrameWindow3(SSHCommands *ssh, QWidget *parent)
     m_mainStack->setObjectName(QStringLiteral("mainStack"));
     m_mainStack->addWidget(buildConferencesPage());
     m_mainStack->addWidget(buildHeadingPage(QStringLiteral("Записи переговоров")));
-    m_mainStack->addWidget(buildHeadingPage(QStringLiteral("Настройки программы")));
+    m_settingsPage = new ::SettingsPage(XMLConfig::instance(), CPJSIPSUA::instance(), m_errorPanel, this);
+    m_mainStack->addWidget(m_settingsPage);
     m_mainStack->addWidget(buildPhoneBookPage());
     layout->addWidget(m_mainStack, 1);
     setCentralWidget(central);
@@ -125,6 +128,7 @@ MainAppFrameWindow3::MainAppFrameWindow3(SSHCommands *ssh, QWidget *parent)
     connectConferenceControl();
     connectUserAdmin(ssh);
     connectEventSocket();
+    connectSettings();
     applyAlarmSettings();
     connectSipAgent();
 
@@ -265,7 +269,7 @@ QWidget *MainAppFrameWindow3::buildConferencePanel()
     layout->setContentsMargins(0, 0, 0, 0);
 
     auto *buttons = new QHBoxLayout;
-    buttons->setContentsMargins(4, 0, 0, 0);
+    buttons->setContentsMargins(4, 0, 4, 0);
     buttons->addWidget(heading(QStringLiteral("Конференции"), panel), 1);
     m_newConferenceButton = iconButton(QStringLiteral(":/Data/EditUsersDialog.png"),
                                        QStringLiteral("Создание новой конференции"), panel);
@@ -394,7 +398,50 @@ void MainAppFrameWindow3::applyAlarmSettings()
 {
     const XMLConfig &config = XMLConfig::instance();
     m_errorPanel->setVolume(config.systemVolume);
-    m_errorPanel->setAudioDevice(config.alarmSound ? config.systemDeviceName : QString());
+    m_errorPanel->setAudioDevice(SettingsController::alarmDevice(config));
+}
+
+void MainAppFrameWindow3::connectSettings()
+{
+    ::SettingsPage *page = m_settingsPage;
+    // A failed write stays in the error panel until a later save succeeds.
+    page->controller()->setFileWriter([this] { return saveConfiguration(); });
+    connect(page, &::SettingsPage::configChanged, this, [this] {
+        if (ConferenceListModel *conferences = ConferenceListModel::instance())
+            conferences->configChanged();
+        // RecordListModel::configChanged() joins here with the recordings page.
+        // Group counts and the cursor follow the appearance options.
+        m_userView->viewport()->update();
+    });
+    if (m_conferenceControl)
+        connect(page, &::SettingsPage::conferencePolicyChanged, m_conferenceControl,
+                &ConferenceControl::dispatcherLeftConference);
+    connect(page, &::SettingsPage::showLogChanged, m_logPanel, &QWidget::setVisible);
+    connect(page, &::SettingsPage::phoneBookFontSizeChanged, this, [this](int points) {
+        QFont font = m_phonebookView->font();
+        font.setPointSize(points);
+        m_phonebookView->setFont(font);
+    });
+    if (UserListModel *users = UserListModel::instance())
+        connect(page, &::SettingsPage::warningUsersChanged, users, &UserListModel::setMandatoryUserList);
+    connect(page, &::SettingsPage::warning, this,
+            [this](const QString &text) { QMessageBox::warning(this, QStringLiteral("Tesmar"), text); });
+    connect(page, &::SettingsPage::microphoneUnmuted, this, [this] { setMicrophoneMuted(false); });
+
+    // The agent may also fail after Init() returned, from its own start.
+    CPJSIPSUA &agent = CPJSIPSUA::instance();
+    connect(&agent, &CPJSIPSUA::initFailed, this,
+            [this](const QString &error) { showAgentFailure(SettingsController::initFailedText(error)); });
+    connect(&agent, &CPJSIPSUA::initialised, this, [this] { showAgentFailure(QString()); });
+}
+
+void MainAppFrameWindow3::showAgentFailure(const QString &text)
+{
+    if (!m_agentFailure.isEmpty())
+        m_errorPanel->removeError(m_agentFailure);
+    m_agentFailure = text;
+    if (!text.isEmpty())
+        m_errorPanel->addError(text);
 }
 
 void MainAppFrameWindow3::connectSipAgent()
@@ -459,13 +506,19 @@ void MainAppFrameWindow3::PhonebookButtonPressed()
 
 void MainAppFrameWindow3::MicrophoneButtonPressed()
 {
-    m_micMuted = !m_micMuted;
-    const int level = m_micMuted ? 0 : XMLConfig::instance().inputVolume;
+    setMicrophoneMuted(!m_micMuted);
+    // Live again at the slider's level, which may not be saved yet.
+    const int level = m_micMuted ? 0 : m_settingsPage->form().inputVolume;
     CPJSIPSUA::instance().setMicrophoneLevel(unsigned(level));
-    m_micAction->setIcon(QIcon(m_micMuted ? QStringLiteral(":/Data/menu_mic-mute.png")
-                                          : QStringLiteral(":/Data/menu_mic-10.png")));
-    m_micAction->setToolTip(m_micMuted ? QStringLiteral("Включить микрофон")
-                                       : QStringLiteral("Выключить микрофон"));
+}
+
+void MainAppFrameWindow3::setMicrophoneMuted(bool muted)
+{
+    m_micMuted = muted;
+    m_micAction->setIcon(
+        QIcon(muted ? QStringLiteral(":/Data/menu_mic-mute.png") : QStringLiteral(":/Data/menu_mic-10.png")));
+    m_micAction->setToolTip(muted ? QStringLiteral("Включить микрофон")
+                                  : QStringLiteral("Выключить микрофон"));
 }
 
 void MainAppFrameWindow3::eslConnectionDead(bool dead)
@@ -704,6 +757,86 @@ void MainAppFrameWindow3::TelephoneNumberaccepted()
 void MainAppFrameWindow3::TelephoneNumberrejected()
 {
     m_telephoneDlg->hide();
+}
+
+void MainAppFrameWindow3::ConnectionEditButtonPressed()
+{
+    m_settingsPage->ConnectionEditButtonPressed();
+}
+
+void MainAppFrameWindow3::ConferencesEditButtonPressed()
+{
+    m_settingsPage->ConferencesEditButtonPressed();
+}
+
+void MainAppFrameWindow3::AppearanceEditButtonPressed()
+{
+    m_settingsPage->AppearanceEditButtonPressed();
+}
+
+void MainAppFrameWindow3::AudioEditButtonPressed()
+{
+    m_settingsPage->AudioEditButtonPressed();
+}
+
+void MainAppFrameWindow3::MiscalleousButtonPressed()
+{
+    m_settingsPage->MiscalleousButtonPressed();
+}
+
+void MainAppFrameWindow3::configurationChanged()
+{
+    m_settingsPage->configurationChanged();
+}
+
+void MainAppFrameWindow3::MediaPortEdittextEdited(QString text)
+{
+    m_settingsPage->MediaPortEdittextEdited(text);
+}
+
+void MainAppFrameWindow3::SoundInputVolumeSliderChanged(int value)
+{
+    m_settingsPage->SoundInputVolumeSliderChanged(value);
+}
+
+void MainAppFrameWindow3::SoundOutputVolumeSliderChanged(int value)
+{
+    m_settingsPage->SoundOutputVolumeSliderChanged(value);
+}
+
+void MainAppFrameWindow3::SystemSoundVolumeSliderChanged(int value)
+{
+    m_settingsPage->SystemSoundVolumeSliderChanged(value);
+}
+
+void MainAppFrameWindow3::SaveSettingsPressed()
+{
+    m_settingsPage->SaveSettingsPressed();
+}
+
+void MainAppFrameWindow3::CancelSettingsChangePressed()
+{
+    m_settingsPage->CancelSettingsChangePressed();
+}
+
+void MainAppFrameWindow3::pjsipStartSoundTest()
+{
+    m_settingsPage->pjsipStartSoundTest();
+}
+
+void MainAppFrameWindow3::pjsipStopSoundTest()
+{
+    m_settingsPage->pjsipStopSoundTest();
+}
+
+void MainAppFrameWindow3::systemStartSoundTest()
+{
+    m_settingsPage->systemStartSoundTest();
+}
+
+void MainAppFrameWindow3::systemStopSoundTest()
+{
+    m_settingsPage->systemStopSoundTest();
 }
 
 bool MainAppFrameWindow3::saveConfiguration()

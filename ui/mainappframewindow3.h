@@ -23,6 +23,7 @@ class QPlainTextEdit;
 class QStackedWidget;
 class QToolButton;
 class SSHCommands;
+class SettingsPage;
 class TelephoneNumberDlg;
 class UserAdmin;
 class UserListView;
@@ -54,6 +55,7 @@ public:
     ConferenceControl *conferenceControl() const { return m_conferenceControl; }
     TelephoneNumberDlg *telephoneDialog() const { return m_telephoneDlg; }
     UserAdmin *userAdmin() const { return m_userAdmin; }
+    ::SettingsPage *settingsPage() const { return m_settingsPage; }
     QAction *microphoneAction() const { return m_micAction; }
     QLabel *staleBanner() const { return m_staleBanner; }
     bool microphoneMuted() const { return m_micMuted; }
@@ -106,6 +108,24 @@ public slots:
     void FileLoadSaveError(QString qsWarningMessage);
     void SSHKeyChanged(QString qsUserToLoad, QString qsFileContent, bool bErase);
 
+    // Settings.
+    void ConnectionEditButtonPressed();
+    void ConferencesEditButtonPressed();
+    void AppearanceEditButtonPressed();
+    void AudioEditButtonPressed();
+    void MiscalleousButtonPressed();
+    void configurationChanged();
+    void MediaPortEdittextEdited(QString text);
+    void SoundInputVolumeSliderChanged(int value);
+    void SoundOutputVolumeSliderChanged(int value);
+    void SystemSoundVolumeSliderChanged(int value);
+    void SaveSettingsPressed();
+    void CancelSettingsChangePressed();
+    void pjsipStartSoundTest();
+    void pjsipStopSoundTest();
+    void systemStartSoundTest();
+    void systemStopSoundTest();
+
 signals:
     void LoadFile(QString qsFileName);
     void SaveFile(QString qsFileName, QString qsFileContent);
@@ -133,6 +153,9 @@ private:
     void connectUserAdmin(SSHCommands *ssh);
     void connectEventSocket();
     void connectSipAgent();
+    void connectSettings();
+    void setMicrophoneMuted(bool muted);
+    void showAgentFailure(const QString &text);
     void applyAlarmSettings();
     void stopWorkers();
 
@@ -181,6 +204,10 @@ private:
 
     QPlainTextEdit *m_phonebookView = nullptr;
     PhoneBookFile m_phoneBook;
+
+    ::SettingsPage *m_settingsPage = nullptr;
+    // The SIP start failure shown in the error panel, until the agent starts.
+    QString m_agentFailure;
 
     ConnectionWatch *m_watch = nullptr;
     KeyEnterReceiver *m_keyReceiver = nullptr;

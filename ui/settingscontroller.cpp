@@ -169,7 +169,7 @@ SettingsErrors SettingsController::save(const SettingsForm &form)
 
     // One write of the whole file, replaced atomically: a failure leaves the
     // previous file as it was.
-    if (!m_config.save())
+    if (!(m_writeFile ? m_writeFile() : m_config.save()))
         errors.insert(Field::File, m_config.saveError());
     emit configChanged();
     emit conferencePolicyChanged();

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QStringList>
 
+#include <functional>
+
 class CPJSIPSUA;
 class ErrorPanel;
 class XMLConfig;
@@ -32,6 +34,11 @@ public:
     // Stores, saves and applies the form. Returns the fields refused, with
     // their messages; empty when everything was taken.
     SettingsErrors save(const SettingsForm &form);
+
+    // Replaces the plain file write of save(): the window passes its own,
+    // which also keeps a failure visible in the error panel. It returns
+    // whether the file was written; the configuration's saveError() says why not.
+    void setFileWriter(std::function<bool()> write) { m_writeFile = std::move(write); }
 
     // Whether the last save restarted the SIP agent (for diagnostics and tests).
     bool agentRestarted() const { return m_restarted; }
@@ -81,5 +88,6 @@ private:
     XMLConfig &m_config;
     CPJSIPSUA &m_agent;
     ErrorPanel *m_alarm;
+    std::function<bool()> m_writeFile;
     bool m_restarted = false;
 };

@@ -5,18 +5,23 @@
 #include "conferences/conferenceparticipantsmodel.h"
 #include "conferences/conferenceparticipantsview.h"
 #include "esl/esl2.h"
+#include "sip/cpjsipsua.h"
 #include "tests/support/fakeeslserver.h"
 #include "ui/connectionwatch.h"
 #include "ui/consoleparts.h"
 #include "ui/errorpanel.h"
 #include "ui/lineeditescapekey.h"
 #include "ui/mainappframewindow3.h"
+#include "ui/settingscontroller.h"
+#include "ui/settingspage.h"
 #include "users/userlistmodel.h"
 #include "users/userlistview.h"
 
 #include <QAction>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QSlider>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -91,6 +96,11 @@ private slots:
         c.alarmSound = false;
         c.displayDisconnected = 1;
         c.phoneBookPath = m_dir.filePath("phonebook.txt");
+        // A data directory that cannot be made: the SIP agent refuses to start
+        // at once instead of opening SIP ports.
+        QFile blocker(m_dir.filePath("blocker"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        CPJSIPSUA::instance().setDataDirectory(m_dir.filePath("blocker/sip"));
 
         m_server = new FakeEslServer(this);
         m_server->addApiReply("api list_users", kUsers);
@@ -278,6 +288,77 @@ private slots:
         QVERIFY(m_window->saveConfiguration());
         QVERIFY(m_window->errorPanel()->messages().isEmpty());
         QVERIFY(QFile::exists(good));
+    }
+
+    void settingsSavedInTheWindowReachItsPanes()
+    {
+        XMLConfig &c = XMLConfig::instance();
+        ::SettingsPage *page = m_window->settingsPage();
+        m_window->PreferencesButtonPressed();
+        QCOMPARE(m_window->mainStack()->currentWidget(), page);
+
+        // Moving the microphone slider while muted makes the microphone live.
+        m_window->microphoneAction()->trigger();
+        QVERIFY(m_window->microphoneMuted());
+        auto *input = page->findChild<QSlider *>("InputSoundDeviceVolume");
+        QVERIFY(input);
+        input->setValue(input->value() == 40 ? 41 : 40);
+        QVERIFY(!m_window->microphoneMuted());
+        QCOMPARE(m_window->microphoneAction()->toolTip(), QString("Выключить микрофон"));
+
+        // Message boxes of the save are read and closed as they come up.
+        QStringList boxes;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, [&boxes] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                boxes << box->text();
+                box->close();
+            }
+        });
+        closer.start(20);
+
+        SettingsForm form = page->form();
+        form.showLog = false;
+        form.phoneBookFontSize = "20";
+        form.warningForUser = "1003";
+        page->setForm(form);
+        m_window->SaveSettingsPressed();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes.first().startsWith(SettingsController::initFailedText(QString())),
+                 qPrintable(boxes.first()));
+        QWidget *conferencesPage = m_window->mainStack()->widget(MainAppFrameWindow3::ConferencesPage);
+        QVERIFY(!m_window->logView()->isVisibleTo(conferencesPage));
+        QCOMPARE(m_window->phonebookView()->font().pointSize(), 20);
+        QCOMPARE(m_parts->users()->mandatoryUsers(), QSet<QString>{"1003@127.0.0.1"});
+        // Сидорова Анна is not registered: the warning is up at once.
+        QCOMPARE(m_window->errorPanel()->messages().size(), 1);
+        QVERIFY(m_window->errorPanel()->messages().first().contains("Сидорова Анна"));
+
+        // A file that cannot be written shows in the panel and under the page's buttons.
+        const QString good = c.filePath;
+        c.filePath = m_dir.filePath("missing/folder/TesmarDispatcher.xml");
+        const QString failure = MainAppFrameWindow3::saveFailedText(c.filePath);
+        form.warningForUser.clear();
+        form.showLog = true;
+        page->setForm(form);
+        m_window->SaveSettingsPressed();
+        QVERIFY(m_window->logView()->isVisibleTo(conferencesPage));
+        QVERIFY(!page->fieldError(SettingsForm::Field::File).isEmpty());
+        QTRY_COMPARE(m_window->errorPanel()->messages(), QStringList{failure});
+        c.filePath = good;
+        m_window->SaveSettingsPressed();
+        QVERIFY(page->fieldError(SettingsForm::Field::File).isEmpty());
+        QTRY_VERIFY(m_window->errorPanel()->messages().isEmpty());
+        QCOMPARE(boxes.size(), 3);
+
+        // The agent failing later, on its own start, stays in the panel until it starts.
+        const QString late = SettingsController::initFailedText("нет звуковой карты");
+        emit CPJSIPSUA::instance().initFailed("нет звуковой карты");
+        QCOMPARE(m_window->errorPanel()->messages(), QStringList{late});
+        QTest::qWait(150);
+        emit CPJSIPSUA::instance().initialised();
+        QVERIFY(m_window->errorPanel()->messages().isEmpty());
+        m_window->HomeButtonPressed();
     }
 
     void watchedUserWarningsReachThePanelAndClosingStopsTheWorkers()
