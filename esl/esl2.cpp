@@ -387,8 +387,8 @@ bool ESL2::consume(const char *data, int size)
 
 void ESL2::processMessage(Message &message)
 {
-    // A reply's body is converted once, here: the log line and the delivery share that text. A
-    // directory reply runs to megabytes, so every extra pass over it shows in a load's time.
+    // A body is converted once, here: the log line and the delivery share that text. Replies run
+    // to megabytes (the directory, the conference list), so every extra pass shows in a load.
     const bool debug = QLoggingCategory::defaultCategory()->isDebugEnabled();
     const bool secret = message.contentType == Message::Reply && m_pending && holdsSecrets(m_currentRequest);
     QString text;
@@ -452,7 +452,7 @@ void ESL2::logReceived(const Message &message, const QString &bodyText)
     for (const auto &header : message.headers)
         size += header.first.size() + 2 + header.second.size() + 1;
     QString line;
-    line.reserve(size + 1);
+    line.reserve(size);
     line += prefix;
     for (const auto &header : message.headers) {
         line += header.first;

@@ -377,41 +377,47 @@ void UserListModel::userListReceived(QString res, QVariant ctx)
     old.swap(m_users);
 
     const QString domain = loginDomain();
-    const QStringList lines = res.split(QLatin1Char('\n'));
-    if (lines.size() >= 2) {
-        for (int i = 1; i < lines.size(); ++i) {
-            const QStringList f = lines.at(i).split(QLatin1Char('|'));
-            if (f.size() != 8)
-                continue;
-            UserRecord user;
-            user.userId = f.at(0);
-            user.context = f.at(1);
-            user.domain = f.at(2);
-            user.group = f.at(3);
-            user.contact = f.at(4);
-            user.callGroup = f.at(5);
-            user.callerIdNumber = f.at(7);
-            const QString uri = user.uri();
-            user.displayName = f.at(6).isEmpty() ? uri : f.at(6);
-            user.registered = !user.contact.startsWith(QLatin1String("error/"));
-            user.callState = QStringLiteral("idle");
-            user.type = UserTypeSubscriber;
-            m_users.insert(uri, user);
-            old.remove(uri);
+    // Read through references into the reply: only the fields kept become strings, and the ones
+    // that repeat from user to user share the text of the previous user.
+    const QVector<QStringRef> lines = res.splitRef(QLatin1Char('\n'));
+    const auto sharedText = [](const QStringRef &field, const QString &previous) {
+        return !previous.isNull() && field == previous ? previous : field.toString();
+    };
+    QString context;
+    QString userDomain;
+    QString group;
+    for (int i = 1; i < lines.size(); ++i) {
+        const QVector<QStringRef> f = lines.at(i).split(QLatin1Char('|'));
+        if (f.size() != 8)
+            continue;
+        UserRecord user;
+        user.userId = f.at(0).toString();
+        user.context = context = sharedText(f.at(1), context);
+        user.domain = userDomain = sharedText(f.at(2), userDomain);
+        user.group = group = sharedText(f.at(3), group);
+        user.contact = f.at(4).toString();
+        user.callGroup = f.at(5).toString();
+        user.callerIdNumber = f.at(7).toString();
+        const QString uri = user.uri();
+        user.displayName = f.at(6).isEmpty() ? uri : f.at(6).toString();
+        user.registered = !user.contact.startsWith(QLatin1String("error/"));
+        user.callState = QStringLiteral("idle");
+        user.type = UserTypeSubscriber;
+        m_users.insert(uri, user);
+        old.remove(uri);
 
-            if (user.domain != domain)
-                continue;
-            if (directoryRequest.isEmpty())
-                requestUserData(uri);
+        if (user.domain != domain)
+            continue;
+        if (directoryRequest.isEmpty())
+            requestUserData(uri);
+        else
+            m_directoryPending.append(uri);
+        if (m_mandatory.contains(uri)) {
+            const QString text = warningText(user.displayName, uri);
+            if (user.registered)
+                emit clearWarning(text);
             else
-                m_directoryPending.append(uri);
-            if (m_mandatory.contains(uri)) {
-                const QString text = warningText(user.displayName, uri);
-                if (user.registered)
-                    emit clearWarning(text);
-                else
-                    emit setWarning(text);
-            }
+                emit setWarning(text);
         }
     }
 
