@@ -445,24 +445,13 @@ void ESL2::processMessage(Message &message)
 
 void ESL2::logReceived(const Message &message, const QString &bodyText)
 {
-    // The same text as "received:\n" + toText(), built in one buffer: header lines, an empty
-    // line, the body up to its first zero byte.
-    const QLatin1String prefix("ESL2: message received:\n");
-    int size = prefix.size() + 1 + bodyText.size();
+    // The same text as "received:\n" + toText(), written piece by piece into the one buffer the
+    // message is handed on in: header lines, an empty line, the body up to its first zero byte.
+    QDebug line = qDebug().noquote().nospace();
+    line << "ESL2: message received:\n";
     for (const auto &header : message.headers)
-        size += header.first.size() + 2 + header.second.size() + 1;
-    QString line;
-    line.reserve(size);
-    line += prefix;
-    for (const auto &header : message.headers) {
-        line += header.first;
-        line += QLatin1String(": ");
-        line += header.second;
-        line += QLatin1Char('\n');
-    }
-    line += QLatin1Char('\n');
-    line += bodyText;
-    qDebug().noquote() << line;
+        line << header.first << ": " << header.second << '\n';
+    line << '\n' << bodyText;
 }
 
 void ESL2::processReply(const Message &message, QString &&bodyText)
