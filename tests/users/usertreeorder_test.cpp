@@ -12,7 +12,6 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
-#include <algorithm>
 #include <numeric>
 #include <random>
 
@@ -20,73 +19,48 @@ namespace {
 const QString kNoReply = "-ERR no reply\n";
 const QString kNoGroup = "Без группы";
 
-struct RefGroup
-{
-    QString name;
-    QStringList names; // display names, in row order
-    QStringList uris;
-};
+using Rows = QList<QPair<QString, QString>>; // display name and URI of each user row
 
 // The tree as the walking insertion builds it, from the same display names and group replies.
-class ReferenceTree
+struct ReferenceTree
 {
-public:
-    explicit ReferenceTree(const QString &ownName) : m_ownName(ownName) {}
+    QString own;
+    QList<QPair<QString, Rows>> groups;
 
-    void add(const QString &displayName, const QString &uri, const QString &reply)
+    void add(const QString &name, const QString &uri, const QString &reply)
     {
-        QStringList groups;
-        if (reply != kNoReply) {
-            for (const QString &part : reply.split(';', Qt::SkipEmptyParts)) {
-                if (!part.trimmed().isEmpty())
-                    groups << part.trimmed();
+        QStringList names;
+        for (const QString &part : reply == kNoReply ? QStringList() : reply.split(';'))
+            if (!part.trimmed().isEmpty())
+                names << part.trimmed();
+        for (const QString &groupName : names.isEmpty() ? QStringList{kNoGroup} : names) {
+            auto g = groups.begin();
+            while (g != groups.end() && g->first != groupName)
+                ++g;
+            if (g == groups.end()) {
+                g = groups.begin();
+                while (g != groups.end() && !GroupCompare().goesBefore(groupName, g->first, true))
+                    ++g;
+                g = groups.insert(g, {groupName, {}});
             }
+            auto row = g->second.begin();
+            while (row != g->second.end() && !UserCompare().goesBefore(name, row->first, false))
+                ++row;
+            g->second.insert(row, {name, uri});
         }
-        if (groups.isEmpty())
-            groups << kNoGroup;
-        for (const QString &name : groups) {
-            auto group = std::find_if(m_groups.begin(), m_groups.end(),
-                                      [&](const RefGroup &g) { return g.name == name; });
-            if (group == m_groups.end()) {
-                // The own row (a leaf) comes first; a group goes before the first group it sorts before.
-                group = std::find_if(m_groups.begin(), m_groups.end(), [&](const RefGroup &g) {
-                    return GroupCompare().goesBefore(name, g.name, true);
-                });
-                group = m_groups.insert(group, RefGroup{name, {}, {}});
-            }
-            QStringList &names = group->names;
-            const int place =
-                int(std::find_if(names.begin(), names.end(),
-                                 [&](const QString &existing) {
-                                     return UserCompare().goesBefore(displayName, existing, false);
-                                 }) -
-                    names.begin());
-            names.insert(place, displayName);
-            group->uris.insert(place, uri);
-        }
-    }
-
-    void removeGroup(const QString &name)
-    {
-        m_groups.erase(std::find_if(m_groups.begin(), m_groups.end(),
-                                    [&](const RefGroup &g) { return g.name == name; }));
     }
 
     QString text() const
     {
-        QStringList rows{m_ownName};
-        for (const RefGroup &g : m_groups) {
+        QStringList rows{own};
+        for (const auto &g : groups) {
             QStringList users;
-            for (int i = 0; i < g.names.size(); ++i)
-                users << g.names.at(i) + " <" + g.uris.at(i) + ">";
-            rows << g.name + ": " + users.join(", ");
+            for (const auto &user : g.second)
+                users << user.first + " <" + user.second + ">";
+            rows << g.first + ": " + users.join(", ");
         }
         return rows.join("; ");
     }
-
-private:
-    QString m_ownName;
-    QList<RefGroup> m_groups;
 };
 
 QString treeText(const UserListModel &model)
@@ -185,14 +159,14 @@ private slots:
         UserListModel model;
 
         // Two loads in a row: the second starts from an emptied tree whose group rows are gone.
-        ReferenceTree reference(d.names.at(0));
+        ReferenceTree reference{d.names.at(0), {}};
         for (int load = 0; load < 2; ++load) {
             // One directory request (left unanswered) instead of one per user.
             model.userListReceived(d.listReply, true);
             QVector<int> order(d.uris.size());
             std::iota(order.begin(), order.end(), 0);
             std::shuffle(order.begin(), order.end(), std::mt19937(seed + load));
-            reference = ReferenceTree(d.names.at(0));
+            reference = ReferenceTree{d.names.at(0), {}};
             for (int i : order) {
                 model.userGroupsReceived(d.groupReplies.at(i), d.uris.at(i));
                 reference.add(d.names.at(i), d.uris.at(i), d.groupReplies.at(i));
@@ -207,7 +181,7 @@ private slots:
         for (int row : {1, model.rowCount() - 1, model.rowCount() / 2}) {
             const QString name = model.index(row, 0).data().toString();
             QVERIFY(model.removeRows(row, 1));
-            reference.removeGroup(name);
+            reference.groups.removeAt(row - 1); // the own row is not among them
             model.userGroupsReceived(name + ";Смена 1", d.uris.at(row));
             reference.add(d.names.at(row), d.uris.at(row), name + ";Смена 1");
             QCOMPARE(treeText(model), reference.text());
