@@ -7,6 +7,7 @@
 #include <QtDebug>
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -191,7 +192,7 @@ QString ESL2::Message::toText() const
     for (const auto &header : headers)
         text += header.first + QLatin1String(": ") + header.second + QLatin1Char('\n');
     text += QLatin1Char('\n');
-    text += QString::fromUtf8(body);
+    text += bodyText(body);
     return text;
 }
 
@@ -386,12 +387,20 @@ bool ESL2::consume(const char *data, int size)
 
 void ESL2::processMessage(Message &message)
 {
-    if (QLoggingCategory::defaultCategory()->isDebugEnabled()) {
-        if (message.contentType == Message::Reply && m_pending && holdsSecrets(m_currentRequest))
+    // A body is converted once, here: the log line and the delivery share that text. Replies run
+    // to megabytes (the directory, the conference list), so every extra pass shows in a load.
+    const bool debug = QLoggingCategory::defaultCategory()->isDebugEnabled();
+    const bool secret = message.contentType == Message::Reply && m_pending && holdsSecrets(m_currentRequest);
+    QString text;
+    if (message.contentType == Message::Reply || message.contentType == Message::RudeRejection ||
+        (debug && !secret))
+        text = bodyText(message.body);
+    if (debug) {
+        if (secret)
             qDebug("ESL2: message received: reply of %d bytes to \"%s\" (not logged: it holds passwords)",
                    message.body.size(), qPrintable(firstLine(m_currentRequest)));
         else
-            qDebug().noquote() << QStringLiteral("ESL2: message received:\n") + message.toText();
+            logReceived(message, text);
     }
 
     switch (message.contentType) {
@@ -409,7 +418,7 @@ void ESL2::processMessage(Message &message)
         break;
     }
     case Message::Reply:
-        processReply(message);
+        processReply(message, std::move(text));
         break;
     case Message::EventPlain:
         qWarning("ESL2: Plain event format not supported");
@@ -421,7 +430,7 @@ void ESL2::processMessage(Message &message)
         processJsonEvent(message);
         break;
     case Message::RudeRejection: {
-        const QString reason = QStringLiteral("Отказ в доступе к FreeSwitch: ") + bodyText(message.body);
+        const QString reason = QStringLiteral("Отказ в доступе к FreeSwitch: ") + text;
         message.clear();
         emit disconnected(reason);
         resetConnection();
@@ -434,7 +443,18 @@ void ESL2::processMessage(Message &message)
     message.clear();
 }
 
-void ESL2::processReply(const Message &message)
+void ESL2::logReceived(const Message &message, const QString &bodyText)
+{
+    // The same text as "received:\n" + toText(), written piece by piece into the one buffer the
+    // message is handed on in: header lines, an empty line, the body up to its first zero byte.
+    QDebug line = qDebug().noquote().nospace();
+    line << "ESL2: message received:\n";
+    for (const auto &header : message.headers)
+        line << header.first << ": " << header.second << '\n';
+    line << '\n' << bodyText;
+}
+
+void ESL2::processReply(const Message &message, QString &&bodyText)
 {
     if (!m_pending) {
         qWarning("ESL2::processMessage(): unexpected command reply received");
@@ -468,7 +488,8 @@ void ESL2::processReply(const Message &message)
         return;
     }
 
-    const QString reply = message.body.isEmpty() ? message.replyText : bodyText(message.body);
+    // A reply without a body answers in its Reply-Text header.
+    const QString reply = message.body.isEmpty() ? message.replyText : std::move(bodyText);
     if (!m_hasReceiver) {
         if (reply.contains(QLatin1String("-ERR")))
             qWarning() << "ESL2:" << m_currentRequest << "returned error:" << reply;

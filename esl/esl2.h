@@ -131,7 +131,9 @@ private:
     // message handler tore the connection down (the rest belongs to the old connection).
     bool consume(const char *data, int size);
     void processMessage(Message &message);
-    void processReply(const Message &message);
+    // bodyText: the body as text (up to its first zero byte), handed on to the receiver.
+    void processReply(const Message &message, QString &&bodyText);
+    void logReceived(const Message &message, const QString &bodyText);
     void processJsonEvent(const Message &message);
     void resetConnection();
     void startConnection();

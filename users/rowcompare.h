@@ -23,6 +23,10 @@ public:
                             bool existingHasChildren) const = 0;
 
     int role() const { return m_role; }
+    // True when the rows a rule has placed stay in an order along which goesBefore() is false up
+    // to some row and true from there on, so that the place of a new one can be found by
+    // bisection instead of a walk.
+    virtual bool allowsBisection() const { return false; }
 
 private:
     int m_role;

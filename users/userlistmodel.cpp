@@ -16,6 +16,25 @@ namespace {
 const QString kNoReply = QStringLiteral("-ERR no reply\n");
 const QString kNoGroup = QStringLiteral("Без группы");
 const QString kMimeType = QStringLiteral("application/x-useruri");
+const QString kNotRegistered = QStringLiteral("error/user_not_registered");
+
+// A registration's contact in the form "list_users" gives it: "sofia/<profile>/<URI>", the URI
+// taken from the event's contact header value ("name" <URI>).
+QString listedContact(const ESL2::Event &event)
+{
+    QString contact = event.value(QStringLiteral("contact")).trimmed();
+    const int open = contact.indexOf(QLatin1Char('<'));
+    if (open >= 0) {
+        const int close = contact.indexOf(QLatin1Char('>'), open + 1);
+        contact = contact.mid(open + 1, close < 0 ? -1 : close - open - 1);
+    }
+    if (contact.isEmpty())
+        return QString();
+    QString profile = event.value(QStringLiteral("profile-name"));
+    if (profile.isEmpty())
+        profile = QStringLiteral("internal");
+    return QStringLiteral("sofia/") + profile + QLatin1Char('/') + contact;
+}
 } // namespace
 
 UserListModel *UserListModel::s_instance = nullptr;
@@ -156,6 +175,8 @@ bool UserListModel::setData(const QModelIndex &index, const QVariant &value, int
     if (role != Qt::DisplayRole || !index.isValid())
         return false;
     UserTreeNode *node = nodeOf(index);
+    if (node->parent == m_root)
+        invalidateTopLevelRows();
     node->key = value.toString();
     const auto user = m_users.constFind(node->key);
     node->userName = user == m_users.constEnd() ? QString() : user->displayName;
@@ -182,6 +203,9 @@ bool UserListModel::insertRows(int row, int count, const QModelIndex &parent)
         return false;
     if (count == 0)
         return true;
+    // A top-level row shows its group name instead of a user's once it has rows below it.
+    if (node == m_root || (node->parent == m_root && node->children.isEmpty()))
+        invalidateTopLevelRows();
     beginInsertRows(parent, row, row + count - 1);
     node->insertChildren(row, count);
     endInsertRows();
@@ -198,6 +222,8 @@ bool UserListModel::removeRows(int row, int count, const QModelIndex &parent)
     // Emptying a group removes the group row itself: no empty group is shown.
     if (parent.isValid() && row == 0 && count == node->children.size())
         return removeRows(parent.row(), 1, parent.parent());
+    if (node == m_root)
+        invalidateTopLevelRows();
     beginRemoveRows(parent, row, row + count - 1);
     node->removeChildren(row, count);
     endRemoveRows();
@@ -238,6 +264,20 @@ QString UserListModel::displayText(const UserTreeNode *node)
     return node->children.isEmpty() ? node->userName : node->key;
 }
 
+UserTreeNode *UserListModel::topLevelRow(const QString &text)
+{
+    if (!m_topLevelRowsValid) {
+        m_topLevelRows.clear();
+        for (UserTreeNode *child : qAsConst(m_root->children)) {
+            const QString shown = displayText(child);
+            if (!m_topLevelRows.contains(shown))
+                m_topLevelRows.insert(shown, child);
+        }
+        m_topLevelRowsValid = true;
+    }
+    return m_topLevelRows.value(text);
+}
+
 QModelIndex UserListModel::insertSorted(const QModelIndex &parent, const QString &text,
                                         const RowCompare &rule)
 {
@@ -245,15 +285,26 @@ QModelIndex UserListModel::insertSorted(const QModelIndex &parent, const QString
     // directory load does thousands of these walks.
     const QList<UserTreeNode *> &children = nodeOf(parent)->children;
     const bool byDisplay = rule.role() == Qt::DisplayRole;
-    const int rows = children.size();
-    int row = 0;
-    while (row < rows) {
+    const auto before = [&](int row) {
         const UserTreeNode *node = children.at(row);
-        const bool before = byDisplay ? rule.goesBefore(text, displayText(node), !node->children.isEmpty())
-                                      : rule.goesBefore(text, index(row, 0, parent));
-        if (before)
-            break;
-        ++row;
+        return byDisplay ? rule.goesBefore(text, displayText(node), !node->children.isEmpty())
+                         : rule.goesBefore(text, index(row, 0, parent));
+    };
+    int row = 0;
+    if (byDisplay && rule.allowsBisection()) {
+        // The first row the new text goes before: a big group is searched in log steps.
+        int end = children.size();
+        while (row < end) {
+            const int middle = row + (end - row) / 2;
+            if (before(middle))
+                end = middle;
+            else
+                row = middle + 1;
+        }
+    } else {
+        const int rows = children.size();
+        while (row < rows && !before(row))
+            ++row;
     }
     if (!insertRows(row, 1, parent))
         return QModelIndex();
@@ -326,41 +377,47 @@ void UserListModel::userListReceived(QString res, QVariant ctx)
     old.swap(m_users);
 
     const QString domain = loginDomain();
-    const QStringList lines = res.split(QLatin1Char('\n'));
-    if (lines.size() >= 2) {
-        for (int i = 1; i < lines.size(); ++i) {
-            const QStringList f = lines.at(i).split(QLatin1Char('|'));
-            if (f.size() != 8)
-                continue;
-            UserRecord user;
-            user.userId = f.at(0);
-            user.context = f.at(1);
-            user.domain = f.at(2);
-            user.group = f.at(3);
-            user.contact = f.at(4);
-            user.callGroup = f.at(5);
-            user.callerIdNumber = f.at(7);
-            const QString uri = user.uri();
-            user.displayName = f.at(6).isEmpty() ? uri : f.at(6);
-            user.registered = !user.contact.startsWith(QLatin1String("error/"));
-            user.callState = QStringLiteral("idle");
-            user.type = UserTypeSubscriber;
-            m_users.insert(uri, user);
-            old.remove(uri);
+    // Read through references into the reply: only the fields kept become strings, and the ones
+    // that repeat from user to user share the text of the previous user.
+    const QVector<QStringRef> lines = res.splitRef(QLatin1Char('\n'));
+    const auto sharedText = [](const QStringRef &field, const QString &previous) {
+        return !previous.isNull() && field == previous ? previous : field.toString();
+    };
+    QString context;
+    QString userDomain;
+    QString group;
+    for (int i = 1; i < lines.size(); ++i) {
+        const QVector<QStringRef> f = lines.at(i).split(QLatin1Char('|'));
+        if (f.size() != 8)
+            continue;
+        UserRecord user;
+        user.userId = f.at(0).toString();
+        user.context = context = sharedText(f.at(1), context);
+        user.domain = userDomain = sharedText(f.at(2), userDomain);
+        user.group = group = sharedText(f.at(3), group);
+        user.contact = f.at(4).toString();
+        user.callGroup = f.at(5).toString();
+        user.callerIdNumber = f.at(7).toString();
+        const QString uri = user.uri();
+        user.displayName = f.at(6).isEmpty() ? uri : f.at(6).toString();
+        user.registered = !user.contact.startsWith(QLatin1String("error/"));
+        user.callState = QStringLiteral("idle");
+        user.type = UserTypeSubscriber;
+        m_users.insert(uri, user);
+        old.remove(uri);
 
-            if (user.domain != domain)
-                continue;
-            if (directoryRequest.isEmpty())
-                requestUserData(uri);
+        if (user.domain != domain)
+            continue;
+        if (directoryRequest.isEmpty())
+            requestUserData(uri);
+        else
+            m_directoryPending.append(uri);
+        if (m_mandatory.contains(uri)) {
+            const QString text = warningText(user.displayName, uri);
+            if (user.registered)
+                emit clearWarning(text);
             else
-                m_directoryPending.append(uri);
-            if (m_mandatory.contains(uri)) {
-                const QString text = warningText(user.displayName, uri);
-                if (user.registered)
-                    emit clearWarning(text);
-                else
-                    emit setWarning(text);
-            }
+                emit setWarning(text);
         }
     }
 
@@ -457,13 +514,7 @@ void UserListModel::userGroupsReceived(QString res, QVariant ctx)
 
     for (const QString &raw : qAsConst(groups)) {
         const QString name = raw.trimmed();
-        QModelIndex group;
-        for (UserTreeNode *child : qAsConst(m_root->children)) {
-            if (displayText(child) == name) {
-                group = indexOfNode(child);
-                break;
-            }
-        }
+        QModelIndex group = indexOfNode(topLevelRow(name));
         if (!group.isValid()) {
             group = insertSorted(QModelIndex(), name, GroupCompare());
             if (!group.isValid()) {
@@ -516,6 +567,14 @@ void UserListModel::registeredEvent(ESL2::Event event)
         qCritical() << "UserListModel::registeredEvent(): user" << uri << "not found in 'users' hash";
         return;
     }
+    // The contact follows every event, a renewal from a new address included, so the user's
+    // details are right without waiting for the next list load.
+    if (!registered)
+        it->contact = kNotRegistered;
+    else if (const QString listed = listedContact(event); !listed.isEmpty())
+        it->contact = listed;
+    else if (it->contact.startsWith(QLatin1String("error/")))
+        it->contact.clear();
     if (it->registered == registered)
         return;
     qInfo() << "У пользователя" << uri

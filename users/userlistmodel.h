@@ -101,10 +101,17 @@ private:
     void requestUserData(const QString &uri);
     // What data() shows for the node in the display role, without a hash lookup.
     static QString displayText(const UserTreeNode *node);
+    // The first top-level row showing this text, or null; what a walk over the top-level rows
+    // would find, from a table rebuilt after any change that could alter that answer.
+    UserTreeNode *topLevelRow(const QString &text);
+    void invalidateTopLevelRows() { m_topLevelRowsValid = false; }
 
     static UserListModel *s_instance;
 
     UserTreeNode *m_root = nullptr;
+    // Top-level rows by display text (first one wins); valid while m_topLevelRowsValid.
+    QHash<QString, UserTreeNode *> m_topLevelRows;
+    bool m_topLevelRowsValid = false;
     QHash<QString, UserRecord> m_users;
     QSet<QString> m_mandatory;
     // Session of the event socket the list was last asked on.

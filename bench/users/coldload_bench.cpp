@@ -268,7 +268,9 @@ int main(int argc, char **argv)
     lab.start(QStringLiteral(TESMAR_LAB_EXE),
               {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--no-control"),
                QStringLiteral("--directory"), dir.filePath(QStringLiteral("directory")),
-               QStringLiteral("--time-scale"), QStringLiteral("0.001")});
+               QStringLiteral("--time-scale"), QStringLiteral("0.001"),
+               // Any free SIP port: the standard one may be taken on a shared machine.
+               QStringLiteral("--sip-listen"), QStringLiteral("127.0.0.1:0")});
     quint16 port = 0;
     QByteArray said;
     while (!port && lab.waitForReadyRead(20000)) {

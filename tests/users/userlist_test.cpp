@@ -126,11 +126,16 @@ private:
     QModelIndex row(const char *id) const { return m_model->indexesOfUser(uri(id)).value(0); }
     qint64 icon(const QModelIndex &i) const { return i.data(Qt::DecorationRole).value<QIcon>().cacheKey(); }
     // Registration events ("register", "unregister", "expire") and presence events as the server sends them.
-    void reg(const QString &subclass, const QString &user, const QString &host = "127.0.0.1")
+    void reg(const QString &subclass, const QString &user, const QString &host = "127.0.0.1",
+             const QString &contact = {})
     {
         const QString from = subclass == "expire" ? "" : "from-";
-        m_model->registeredEvent(
-            {{"Event-Subclass", "sofia::" + subclass}, {from + "user", user}, {from + "host", host}});
+        ESL2::Event event{
+            {"Event-Subclass", "sofia::" + subclass}, {from + "user", user}, {from + "host", host}};
+        if (!contact.isEmpty())
+            event.insert("contact", contact);
+        event.insert("profile-name", "internal");
+        m_model->registeredEvent(event);
     }
     void presence(const char *id, const char *state)
     {
@@ -311,6 +316,19 @@ void UserListTest::eventsDriveIconsAndRepaints()
     changed.clear();
     reg("register", "1001");
     QCOMPARE(changed.count(), 4);
+
+    // A registration after the load brings its contact, in the list's form; a renewal from
+    // another address replaces it, and it goes when the registration does.
+    reg("register", "1004", "127.0.0.1", "\"\" <sip:1004@127.0.0.1:5090>");
+    QCOMPARE(m_model->user(uri("1004")).contact, "sofia/internal/sip:1004@127.0.0.1:5090");
+    QCOMPARE(m_model->contactAddress(uri("1004")), "sip:1004@127.0.0.1:5090");
+    reg("register", "1004", "127.0.0.1", "\"Operator Four\" <sip:1004@192.0.2.7:5062;transport=tcp>");
+    QCOMPARE(m_model->contactAddress(uri("1004")), "sip:1004@192.0.2.7:5062;transport=tcp");
+    reg("expire", "1004");
+    QCOMPARE(m_model->user(uri("1004")).contact, "error/user_not_registered");
+    QCOMPARE(m_model->contactAddress(uri("1004")), "");
+    reg("unregister", "1002");
+    QCOMPARE(m_model->user(uri("1002")).contact, "error/user_not_registered");
 
     // Only the own registration is announced.
     reg("unregister", "1006");
