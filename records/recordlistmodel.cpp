@@ -12,16 +12,31 @@ const QString kConferenceQuery = QStringLiteral(
     "SELECT 1, id, UNIX_TIMESTAMP(%4), UNIX_TIMESTAMP(endtime), conference FROM cdr WHERE "
     "UNIX_TIMESTAMP(endtime) >= %1 AND UNIX_TIMESTAMP(%4) <= %2 AND has_record=1 ORDER BY %4 LIMIT %3 "
     "OFFSET %5");
+// Both kinds at once. Each branch hands over only the rows that can reach the requested
+// page (%6 = offset + page size + 1, plus any rows tied with the last of them on the start),
+// walking its start index in order, so the server no longer gathers the whole window
+// before it sorts. With the ties kept whole and the order completed by type and id, the
+// rows and their order are those of the plain union below, page after page.
 const QString kUnionQuery = QStringLiteral(
+    "(SELECT 1 AS type, id, UNIX_TIMESTAMP(%4) AS start, UNIX_TIMESTAMP(endtime), conference AS text FROM "
+    "cdr WHERE UNIX_TIMESTAMP(endtime) >= %1 AND UNIX_TIMESTAMP(%4) <= %2 AND has_record=1 ORDER BY %4 "
+    "FETCH FIRST %6 ROWS WITH TIES) UNION (SELECT 0 AS type, id, UNIX_TIMESTAMP(starttime) AS start, "
+    "UNIX_TIMESTAMP(endtime), CONCAT(caller, ' - ', callee) AS text FROM recordings WHERE "
+    "UNIX_TIMESTAMP(endtime) >= %1 AND UNIX_TIMESTAMP(starttime) <= %2 ORDER BY starttime FETCH FIRST %6 "
+    "ROWS WITH TIES) ORDER BY start, type, id LIMIT %3 OFFSET %5");
+// The same list for a server that knows no WITH TIES (MySQL, MariaDB before 10.6).
+const QString kPlainUnionQuery = QStringLiteral(
     "(SELECT 1 AS type, id, UNIX_TIMESTAMP(%4) AS start, UNIX_TIMESTAMP(endtime), conference AS text FROM "
     "cdr WHERE UNIX_TIMESTAMP(endtime) >= %1 AND UNIX_TIMESTAMP(%4) <= %2 AND has_record=1) UNION (SELECT "
     "0 AS type, id, UNIX_TIMESTAMP(starttime) AS start, UNIX_TIMESTAMP(endtime), CONCAT(caller, ' - ', "
     "callee) AS text FROM recordings WHERE UNIX_TIMESTAMP(endtime) >= %1 AND UNIX_TIMESTAMP(starttime) <= "
-    "%2) ORDER BY start LIMIT %3 OFFSET %5");
+    "%2) ORDER BY start, type, id LIMIT %3 OFFSET %5");
 const QString kDirectQuery = QStringLiteral(
     "SELECT 0, id, UNIX_TIMESTAMP(starttime), UNIX_TIMESTAMP(endtime), CONCAT(caller, ' - ', callee) FROM "
     "recordings WHERE UNIX_TIMESTAMP(endtime) >= %1 AND UNIX_TIMESTAMP(starttime) <= %2 ORDER BY starttime "
     "LIMIT %3 OFFSET %4");
+
+RecordListModel *s_instance = nullptr;
 
 // Unix seconds as the database returns them; NULL or garbage gives an invalid time.
 QDateTime fromSeconds(const QString &text)
@@ -48,11 +63,19 @@ RecordListModel::RecordListModel(MySQLConnection *connection, QObject *parent)
     m_primaryId = config.primaryConferenceId;
     m_primaryName =
         config.primaryConferenceDisplayName.isEmpty() ? m_primaryId : config.primaryConferenceDisplayName;
+    s_instance = this;
 }
 
 RecordListModel::~RecordListModel()
 {
+    if (s_instance == this)
+        s_instance = nullptr;
     qDeleteAll(m_rows);
+}
+
+RecordListModel *RecordListModel::instance()
+{
+    return s_instance;
 }
 
 QModelIndex RecordListModel::index(int row, int column, const QModelIndex &parent) const
@@ -212,11 +235,14 @@ void RecordListModel::ApplyRecordFilter(int iFilteredConferences, QDateTime from
         emit recordFilterDone();
         return;
     }
+    m_branchLimits = iFilteredConferences == AllKinds && hasRecordings && m_tiesSupported;
     if (iFilteredConferences == DirectKind)
         m_queryTemplate = kDirectQuery.arg(fromSeconds, toSeconds, limit);
-    else if (iFilteredConferences == AllKinds && hasRecordings)
-        m_queryTemplate = kUnionQuery.arg(fromSeconds, toSeconds, limit, start);
-    else
+    else if (iFilteredConferences == AllKinds && hasRecordings) {
+        m_plainTemplate = kPlainUnionQuery.arg(fromSeconds, toSeconds, limit, start);
+        m_queryTemplate =
+            m_branchLimits ? kUnionQuery.arg(fromSeconds, toSeconds, limit, start) : m_plainTemplate;
+    } else
         m_queryTemplate = kConferenceQuery.arg(fromSeconds, toSeconds, limit, start);
     fetchNextPage();
 }
@@ -232,7 +258,10 @@ void RecordListModel::fetchNextPage()
         removeRows(m_offset, 1);
     }
     ++m_listQueriesSent;
-    send(m_queryTemplate.arg(m_offset), ListContext);
+    QString query = m_queryTemplate.arg(m_offset);
+    if (m_branchLimits)
+        query = query.arg(m_offset + m_pageSize + 1);
+    send(query, ListContext);
     emit loadingChanged(true);
 }
 
@@ -272,6 +301,15 @@ void RecordListModel::queryResult(QList<QStringList> result, QString error, int 
         const bool current = m_listAnswersSeen == m_listQueriesSent && m_listAnswersSeen > m_listDiscardUpTo;
         if (!current) {
             qDebug() << "RecordListModel::queryResult(): answer of a replaced filter dropped";
+            return;
+        }
+        if (!error.isEmpty() && m_branchLimits) {
+            // An older server refuses WITH TIES: ask again, and from now on, the plain way.
+            qWarning() << "RecordListModel::queryResult(): falling back to the plain union:" << error;
+            m_tiesSupported = false;
+            m_branchLimits = false;
+            m_queryTemplate = m_plainTemplate;
+            fetchNextPage();
             return;
         }
         emit loadingChanged(false);

@@ -6,7 +6,11 @@
 #include <QSet>
 #include <QThread>
 
+#include "esl/esl2.h"
 #include "ui/phonebookfile.h"
+
+#include <QDateTime>
+#include <QVariant>
 
 class AdminPrompter;
 class ConferenceControl;
@@ -22,6 +26,8 @@ class QLabel;
 class QPlainTextEdit;
 class QStackedWidget;
 class QToolButton;
+class RecordPlayback;
+class RecordsPage;
 class SSHCommands;
 class TelephoneNumberDlg;
 class UserAdmin;
@@ -54,6 +60,9 @@ public:
     ConferenceControl *conferenceControl() const { return m_conferenceControl; }
     TelephoneNumberDlg *telephoneDialog() const { return m_telephoneDlg; }
     UserAdmin *userAdmin() const { return m_userAdmin; }
+    // Null when no recording list model exists (the page then shows its heading only).
+    RecordPlayback *recordPlayback() const { return m_recordPlayback; }
+    RecordsPage *recordsPage() const { return m_recordsPage; }
     QAction *microphoneAction() const { return m_micAction; }
     QLabel *staleBanner() const { return m_staleBanner; }
     bool microphoneMuted() const { return m_micMuted; }
@@ -106,6 +115,28 @@ public slots:
     void FileLoadSaveError(QString qsWarningMessage);
     void SSHKeyChanged(QString qsUserToLoad, QString qsFileContent, bool bErase);
 
+    // Recordings.
+    void recordSelected(QModelIndex index);
+    void recordDeselected();
+    void recordingTime(QDateTime start, QDateTime end, QString file);
+    void PlayButtonPressed();
+    void StopButtonPressed();
+    void playFileResult(QString res, QVariant ctx);
+    void pausePlayResult(QString res, QVariant ctx);
+    void stopResult(QString res, QVariant ctx);
+    void stopResult2(QString res, QVariant ctx);
+    void fileSeekResult(QString res, QVariant ctx);
+    void recordSliderUpdate(qint64 posMS);
+    void recordSliderUpdate();
+    void valueChangeForSlider(int value);
+    void recordSliderReleased();
+    void conferenceEvent(ESL2::Event event);
+    void ApplyFilter();
+    void ClearFilter();
+    void recordFilterDone();
+    // The saved settings reach the recording list here (primary conference name).
+    void recordsConfigChanged();
+
 signals:
     void LoadFile(QString qsFileName);
     void SaveFile(QString qsFileName, QString qsFileContent);
@@ -123,6 +154,7 @@ private:
     QWidget *buildLogPanel();
     QWidget *buildHeadingPage(const QString &heading);
     QWidget *buildPhoneBookPage();
+    QWidget *buildRecordsPage();
     void showPage(int page);
 
     // One place per subsystem for its connections.
@@ -133,6 +165,7 @@ private:
     void connectUserAdmin(SSHCommands *ssh);
     void connectEventSocket();
     void connectSipAgent();
+    void connectRecords();
     void applyAlarmSettings();
     void stopWorkers();
 
@@ -178,6 +211,9 @@ private:
 
     QWidget *m_logPanel = nullptr;
     QPlainTextEdit *m_logView = nullptr;
+
+    RecordPlayback *m_recordPlayback = nullptr;
+    RecordsPage *m_recordsPage = nullptr;
 
     QPlainTextEdit *m_phonebookView = nullptr;
     PhoneBookFile m_phoneBook;
