@@ -12,25 +12,38 @@ const QString kConferenceQuery = QStringLiteral(
     "SELECT 1, id, UNIX_TIMESTAMP(%4), UNIX_TIMESTAMP(endtime), conference FROM cdr WHERE "
     "UNIX_TIMESTAMP(endtime) >= %1 AND UNIX_TIMESTAMP(%4) <= %2 AND has_record=1 ORDER BY %4 LIMIT %3 "
     "OFFSET %5");
-// Both kinds at once. Each branch hands over only the rows that can reach the requested
-// page (%6 = offset + page size + 1, plus any rows tied with the last of them on the start),
-// walking its start index in order, so the server no longer gathers the whole window
-// before it sorts. With the ties kept whole and the order completed by type and id, the
-// rows and their order are those of the plain union below, page after page.
-const QString kUnionQuery = QStringLiteral(
-    "(SELECT 1 AS type, id, UNIX_TIMESTAMP(%4) AS start, UNIX_TIMESTAMP(endtime), conference AS text FROM "
-    "cdr WHERE UNIX_TIMESTAMP(endtime) >= %1 AND UNIX_TIMESTAMP(%4) <= %2 AND has_record=1 ORDER BY %4 "
-    "FETCH FIRST %6 ROWS WITH TIES) UNION (SELECT 0 AS type, id, UNIX_TIMESTAMP(starttime) AS start, "
-    "UNIX_TIMESTAMP(endtime), CONCAT(caller, ' - ', callee) AS text FROM recordings WHERE "
-    "UNIX_TIMESTAMP(endtime) >= %1 AND UNIX_TIMESTAMP(starttime) <= %2 ORDER BY starttime FETCH FIRST %6 "
-    "ROWS WITH TIES) ORDER BY start, type, id LIMIT %3 OFFSET %5");
-// The same list for a server that knows no WITH TIES (MySQL, MariaDB before 10.6).
-const QString kPlainUnionQuery = QStringLiteral(
-    "(SELECT 1 AS type, id, UNIX_TIMESTAMP(%4) AS start, UNIX_TIMESTAMP(endtime), conference AS text FROM "
-    "cdr WHERE UNIX_TIMESTAMP(endtime) >= %1 AND UNIX_TIMESTAMP(%4) <= %2 AND has_record=1) UNION (SELECT "
-    "0 AS type, id, UNIX_TIMESTAMP(starttime) AS start, UNIX_TIMESTAMP(endtime), CONCAT(caller, ' - ', "
-    "callee) AS text FROM recordings WHERE UNIX_TIMESTAMP(endtime) >= %1 AND UNIX_TIMESTAMP(starttime) <= "
-    "%2) ORDER BY start, type, id LIMIT %3 OFFSET %5");
+// One side of the all-kinds list: only the rows that can reach the requested page (%6 =
+// offset + page size + 1), read in the order of the start index, plus every row tied on the
+// start with the last of them, so that the outer sort picks the same tied rows as it would from
+// the whole window.
+QString unionBranch(const QString &columns, const QString &table, const QString &filter, const QString &start)
+{
+    const QString first = QStringLiteral("SELECT %1 FROM %2 WHERE %3 ORDER BY %4 LIMIT %6")
+                              .arg(columns, table, filter, start, QStringLiteral("%6"));
+    const QString lastStart =
+        QStringLiteral("SELECT MAX(s) FROM (SELECT %4 AS s FROM %2 WHERE %3 ORDER BY %4 "
+                       "LIMIT %6) AS last_start")
+            .arg(table, filter, start, QStringLiteral("%6"));
+    return QStringLiteral("(%1) UNION (SELECT %2 FROM %3 WHERE %4 AND %5 = (%6))")
+        .arg(first, columns, table, filter, start, lastStart);
+}
+
+// Both kinds at once, %4 the conference's start column. The server no longer gathers the whole
+// window before it sorts; with the order completed by type and id, tied rows keep one order
+// across pages.
+const QString kUnionQuery =
+    unionBranch(QStringLiteral("1 AS type, id, UNIX_TIMESTAMP(%4) AS start, UNIX_TIMESTAMP(endtime), "
+                               "conference AS text"),
+                QStringLiteral("cdr"),
+                QStringLiteral("UNIX_TIMESTAMP(endtime) >= %1 AND UNIX_TIMESTAMP(%4) <= %2 AND has_record=1"),
+                QStringLiteral("%4")) +
+    QStringLiteral(" UNION ") +
+    unionBranch(QStringLiteral("0 AS type, id, UNIX_TIMESTAMP(starttime) AS start, UNIX_TIMESTAMP(endtime), "
+                               "CONCAT(caller, ' - ', callee) AS text"),
+                QStringLiteral("recordings"),
+                QStringLiteral("UNIX_TIMESTAMP(endtime) >= %1 AND UNIX_TIMESTAMP(starttime) <= %2"),
+                QStringLiteral("starttime")) +
+    QStringLiteral(" ORDER BY start, type, id LIMIT %3 OFFSET %5");
 const QString kDirectQuery = QStringLiteral(
     "SELECT 0, id, UNIX_TIMESTAMP(starttime), UNIX_TIMESTAMP(endtime), CONCAT(caller, ' - ', callee) FROM "
     "recordings WHERE UNIX_TIMESTAMP(endtime) >= %1 AND UNIX_TIMESTAMP(starttime) <= %2 ORDER BY starttime "
@@ -235,14 +248,12 @@ void RecordListModel::ApplyRecordFilter(int iFilteredConferences, QDateTime from
         emit recordFilterDone();
         return;
     }
-    m_branchLimits = iFilteredConferences == AllKinds && hasRecordings && m_tiesSupported;
+    m_branchLimits = iFilteredConferences == AllKinds && hasRecordings;
     if (iFilteredConferences == DirectKind)
         m_queryTemplate = kDirectQuery.arg(fromSeconds, toSeconds, limit);
-    else if (iFilteredConferences == AllKinds && hasRecordings) {
-        m_plainTemplate = kPlainUnionQuery.arg(fromSeconds, toSeconds, limit, start);
-        m_queryTemplate =
-            m_branchLimits ? kUnionQuery.arg(fromSeconds, toSeconds, limit, start) : m_plainTemplate;
-    } else
+    else if (m_branchLimits)
+        m_queryTemplate = kUnionQuery.arg(fromSeconds, toSeconds, limit, start);
+    else
         m_queryTemplate = kConferenceQuery.arg(fromSeconds, toSeconds, limit, start);
     fetchNextPage();
 }
@@ -301,15 +312,6 @@ void RecordListModel::queryResult(QList<QStringList> result, QString error, int 
         const bool current = m_listAnswersSeen == m_listQueriesSent && m_listAnswersSeen > m_listDiscardUpTo;
         if (!current) {
             qDebug() << "RecordListModel::queryResult(): answer of a replaced filter dropped";
-            return;
-        }
-        if (!error.isEmpty() && m_branchLimits) {
-            // An older server refuses WITH TIES: ask again, and from now on, the plain way.
-            qWarning() << "RecordListModel::queryResult(): falling back to the plain union:" << error;
-            m_tiesSupported = false;
-            m_branchLimits = false;
-            m_queryTemplate = m_plainTemplate;
-            fetchNextPage();
             return;
         }
         emit loadingChanged(false);

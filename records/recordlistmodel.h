@@ -98,10 +98,8 @@ private:
     RecordParticipantListModel m_participants;
     quint64 m_selectedId = 0;
     QString m_queryTemplate;
-    // The all-kinds list limits each branch unless the server turned that down once.
-    QString m_plainTemplate;
+    // The all-kinds template also takes each branch's row limit.
     bool m_branchLimits = false;
-    bool m_tiesSupported = true;
     int m_offset = 0;
     const int m_pageSize = 20;
     QString m_primaryId;
