@@ -370,15 +370,32 @@ private slots:
         QCOMPARE(m_boxes.size(), 1);
     }
 
-    void closingTheWindowStopsAPlayingRecording()
+    void theFileEndsOnTheServerThenTheWindowCloses()
     {
         QVERIFY(!m_conference.isEmpty());
         m_window->PlayButtonPressed();
         QTRY_VERIFY_WITH_TIMEOUT(playback()->isPlaying(), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(fileEvents("play-file"), 2, 5000);
+
+        // Seeking to a second before the file's end: only the server's event can tell the
+        // controller that the file is over.
+        const qint64 fileMs = (QFileInfo(playback()->recordFile()).size() - 44) / 16;
+        playback()->setSliderDown(true);
+        m_window->valueChangeForSlider(int((fileMs - 1000) * 1000 / playback()->recordDuration()));
+        m_window->recordSliderReleased();
+        QTRY_VERIFY_WITH_TIMEOUT(!playback()->isPlaying(), 5000);
+        QCOMPARE(fileEvents("play-file-done"), 2);
+        QVERIFY(!playback()->panel().stopEnabled && !playback()->panel().showPause);
+        QVERIFY(hears(false));
+
+        // Closing the window stops a playing file on the server.
+        m_window->PlayButtonPressed();
+        QTRY_VERIFY_WITH_TIMEOUT(playback()->isPlaying(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(fileEvents("play-file"), 3, 5000);
         m_window->close();
-        QTRY_COMPARE_WITH_TIMEOUT(fileEvents("play-file-done"), 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(fileEvents("play-file-done"), 3, 5000);
         QVERIFY(control(m_env, "api conference " + m_conference + " kick all").startsWith("+OK"));
+        QCOMPARE(m_boxes.size(), 1);
     }
 };
 
