@@ -42,6 +42,9 @@ public:
     explicit RecordListModel(MySQLConnection *connection = nullptr, QObject *parent = nullptr);
     ~RecordListModel() override;
 
+    // The newest model alive; null between login cycles.
+    static RecordListModel *instance();
+
     QModelIndex index(int row, int column, const QModelIndex &parent = QModelIndex()) const override;
     QModelIndex parent(const QModelIndex &child) const override;
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -95,6 +98,8 @@ private:
     RecordParticipantListModel m_participants;
     quint64 m_selectedId = 0;
     QString m_queryTemplate;
+    // The all-kinds template also takes each branch's row limit.
+    bool m_branchLimits = false;
     int m_offset = 0;
     const int m_pageSize = 20;
     QString m_primaryId;

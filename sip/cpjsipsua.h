@@ -102,6 +102,8 @@ public:
     // when muted); -1 when no call media runs.
     float activeSpeakerGain() const;
     float activeMicrophoneGain() const;
+    // What the newest running call hears from the server, in dBm0 (-120: nothing).
+    float activeReceivedLevel() const { return m_calls.receivedLevel(); }
     // Calls whose media runs.
     int activeCallCount() const { return m_calls.count(); }
 

@@ -109,6 +109,12 @@ float SipCallSet::speakerGain() const
     return stream ? filterGain(stream->volrecv) : -1.0f;
 }
 
+float SipCallSet::receivedLevel() const
+{
+    LinphoneCall *call = current();
+    return call ? linphone_call_get_play_volume(call) : float(LINPHONE_VOLUME_DB_LOWEST);
+}
+
 float SipCallSet::microphoneGain() const
 {
     LinphoneCall *call = current();

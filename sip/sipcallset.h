@@ -39,6 +39,9 @@ public:
     // when muted); -1 without a call.
     float speakerGain() const;
     float microphoneGain() const;
+    // Level of what the current call receives, in dBm0; the library's silence floor
+    // when no call media runs.
+    float receivedLevel() const;
 
 private:
     QList<LinphoneCall *> m_calls;

@@ -6,6 +6,7 @@
 #include "app/xmlconfig.h"
 #include "conferences/conferencelistmodel.h"
 #include "esl/esl2.h"
+#include "records/recordlistmodel.h"
 #include "sip/cpjsipsua.h"
 #include "ui/mainappframewindow3.h"
 #include "users/userlistmodel.h"
@@ -19,6 +20,7 @@ ConsoleParts::~ConsoleParts()
 {
     delete m_window;
     delete m_ssh;
+    delete m_records;
 }
 
 void ConsoleParts::createProcessObjects()
@@ -49,6 +51,8 @@ QDialog *ConsoleParts::createLoginDialog()
 QWidget *ConsoleParts::createSession()
 {
     const XMLConfig &config = XMLConfig::instance();
+    // The window finds this login's recording list; it is built first and goes last.
+    m_records = new RecordListModel;
     // The SSH account's password is the event-socket password the login read.
     m_ssh = new SSHCommands(&SSHSFTPLink::instance(), config.currentServerHost, config.currentEslPassword,
                             config.sshPort);
@@ -62,6 +66,8 @@ void ConsoleParts::destroySession()
     delete m_window;
     delete m_ssh;
     m_ssh = nullptr;
+    delete m_records;
+    m_records = nullptr;
 }
 
 void ConsoleParts::closeLinks()

@@ -9,12 +9,13 @@
 class ConferenceListModel;
 class ESL2;
 class MainAppFrameWindow3;
+class RecordListModel;
 class SSHCommands;
 class UserListModel;
 
 // The console's own parts for the login cycle: builds the event-socket client
 // and the two long-lived models with their connections, the login dialog and,
-// per login, the main window; closes the links at the end of each login.
+// per login, the recording list and the main window; closes the links at the end of each login.
 // GUI thread; one instance, owned by main().
 class ConsoleParts final : public LoginCycle::Parts
 {
@@ -36,6 +37,7 @@ public:
     UserListModel *users() const { return m_users; }
     ConferenceListModel *conferences() const { return m_conferences; }
     MainAppFrameWindow3 *window() const;
+    RecordListModel *records() const { return m_records; }
 
     // Tests keep the process-wide libraries alive between runs.
     void setShutdownLibraries(bool shutdown) { m_shutdownLibraries = shutdown; }
@@ -46,6 +48,7 @@ private:
     UserListModel *m_users = nullptr;
     ConferenceListModel *m_conferences = nullptr;
     QPointer<MainAppFrameWindow3> m_window;
+    RecordListModel *m_records = nullptr;
     SSHCommands *m_ssh = nullptr;
     bool m_shutdownLibraries = true;
 };

@@ -15,6 +15,9 @@
 #include "conferences/conferenceparticipantsmodel.h"
 #include "conferences/conferenceparticipantsview.h"
 #include "esl/esl2.h"
+#include "records/recordlistmodel.h"
+#include "records/recordplayback.h"
+#include "records/recordspage.h"
 #include "sip/cpjsipsua.h"
 #include "ui/connectionwatch.h"
 #include "ui/errorpanel.h"
@@ -114,7 +117,7 @@ MainAppFrameWindow3::MainAppFrameWindow3(SSHCommands *ssh, QWidget *parent)
     m_mainStack = new QStackedWidget(central);
     m_mainStack->setObjectName(QStringLiteral("mainStack"));
     m_mainStack->addWidget(buildConferencesPage());
-    m_mainStack->addWidget(buildHeadingPage(QStringLiteral("Записи переговоров")));
+    m_mainStack->addWidget(buildRecordsPage());
     m_settingsPage = new ::SettingsPage(XMLConfig::instance(), CPJSIPSUA::instance(), m_errorPanel, this);
     m_mainStack->addWidget(m_settingsPage);
     m_mainStack->addWidget(buildPhoneBookPage());
@@ -131,6 +134,7 @@ MainAppFrameWindow3::MainAppFrameWindow3(SSHCommands *ssh, QWidget *parent)
     connectSettings();
     applyAlarmSettings();
     connectSipAgent();
+    connectRecords();
 
     m_threads[0].setObjectName(QStringLiteral("SSHCommands"));
     m_threads[1].setObjectName(QStringLiteral("WindowWorker"));
@@ -331,6 +335,16 @@ QWidget *MainAppFrameWindow3::buildHeadingPage(const QString &text)
     return page;
 }
 
+QWidget *MainAppFrameWindow3::buildRecordsPage()
+{
+    RecordListModel *records = RecordListModel::instance();
+    if (!records)
+        return buildHeadingPage(QStringLiteral("Записи переговоров"));
+    m_recordPlayback = new RecordPlayback(records, ESL2::instance(), this);
+    m_recordsPage = new RecordsPage(records, m_recordPlayback, this);
+    return m_recordsPage;
+}
+
 QWidget *MainAppFrameWindow3::buildPhoneBookPage()
 {
     auto *page = new QWidget(this);
@@ -409,7 +423,7 @@ void MainAppFrameWindow3::connectSettings()
     connect(page, &::SettingsPage::configChanged, this, [this] {
         if (ConferenceListModel *conferences = ConferenceListModel::instance())
             conferences->configChanged();
-        // RecordListModel::configChanged() joins here with the recordings page.
+        recordsConfigChanged();
         // Group counts and the cursor follow the appearance options.
         m_userView->viewport()->update();
     });
@@ -853,6 +867,8 @@ bool MainAppFrameWindow3::saveConfiguration()
 
 void MainAppFrameWindow3::closeEvent(QCloseEvent *event)
 {
+    if (m_recordPlayback)
+        m_recordPlayback->windowClosing();
     QMainWindow::closeEvent(event);
     stopWorkers();
 }
@@ -864,4 +880,108 @@ void MainAppFrameWindow3::stopWorkers()
         m_threads[i].quit();
         m_threads[i].wait();
     }
+}
+
+void MainAppFrameWindow3::connectRecords()
+{
+    // The page wires its own list, buttons and slider; the window adds the server's events.
+    if (m_recordPlayback && ESL2::instance())
+        connect(ESL2::instance(), &ESL2::conferenceEvent, this, &MainAppFrameWindow3::conferenceEvent,
+                Qt::QueuedConnection);
+}
+
+void MainAppFrameWindow3::recordSelected(QModelIndex index)
+{
+    m_recordPlayback->recordSelected(index);
+}
+
+void MainAppFrameWindow3::recordDeselected()
+{
+    m_recordPlayback->recordDeselected();
+}
+
+void MainAppFrameWindow3::recordingTime(QDateTime start, QDateTime end, QString file)
+{
+    m_recordPlayback->recordingTime(start, end, file);
+}
+
+void MainAppFrameWindow3::PlayButtonPressed()
+{
+    m_recordPlayback->PlayButtonPressed();
+}
+
+void MainAppFrameWindow3::StopButtonPressed()
+{
+    m_recordPlayback->StopButtonPressed();
+}
+
+void MainAppFrameWindow3::playFileResult(QString res, QVariant ctx)
+{
+    m_recordPlayback->playFileResult(res, ctx);
+}
+
+void MainAppFrameWindow3::pausePlayResult(QString res, QVariant ctx)
+{
+    m_recordPlayback->pausePlayResult(res, ctx);
+}
+
+void MainAppFrameWindow3::stopResult(QString res, QVariant ctx)
+{
+    m_recordPlayback->stopResult(res, ctx);
+}
+
+void MainAppFrameWindow3::stopResult2(QString res, QVariant ctx)
+{
+    m_recordPlayback->stopResult2(res, ctx);
+}
+
+void MainAppFrameWindow3::fileSeekResult(QString res, QVariant ctx)
+{
+    m_recordPlayback->fileSeekResult(res, ctx);
+}
+
+void MainAppFrameWindow3::recordSliderUpdate(qint64 posMS)
+{
+    m_recordPlayback->recordSliderUpdate(posMS);
+}
+
+void MainAppFrameWindow3::recordSliderUpdate()
+{
+    m_recordPlayback->recordSliderUpdate();
+}
+
+void MainAppFrameWindow3::valueChangeForSlider(int value)
+{
+    m_recordPlayback->valueChangeForSlider(value);
+}
+
+void MainAppFrameWindow3::recordSliderReleased()
+{
+    m_recordPlayback->recordSliderReleased();
+}
+
+void MainAppFrameWindow3::conferenceEvent(ESL2::Event event)
+{
+    m_recordPlayback->conferenceEvent(event);
+}
+
+void MainAppFrameWindow3::ApplyFilter()
+{
+    m_recordsPage->ApplyFilter();
+}
+
+void MainAppFrameWindow3::ClearFilter()
+{
+    m_recordsPage->ClearFilter();
+}
+
+void MainAppFrameWindow3::recordFilterDone()
+{
+    m_recordsPage->recordFilterDone();
+}
+
+void MainAppFrameWindow3::recordsConfigChanged()
+{
+    if (RecordListModel *records = RecordListModel::instance())
+        records->configChanged();
 }

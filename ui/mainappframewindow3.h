@@ -6,7 +6,11 @@
 #include <QSet>
 #include <QThread>
 
+#include "esl/esl2.h"
 #include "ui/phonebookfile.h"
+
+#include <QDateTime>
+#include <QVariant>
 
 class AdminPrompter;
 class ConferenceControl;
@@ -22,6 +26,8 @@ class QLabel;
 class QPlainTextEdit;
 class QStackedWidget;
 class QToolButton;
+class RecordPlayback;
+class RecordsPage;
 class SSHCommands;
 class SettingsPage;
 class TelephoneNumberDlg;
@@ -56,6 +62,9 @@ public:
     TelephoneNumberDlg *telephoneDialog() const { return m_telephoneDlg; }
     UserAdmin *userAdmin() const { return m_userAdmin; }
     ::SettingsPage *settingsPage() const { return m_settingsPage; }
+    // Null when no recording list model exists (the page then shows its heading only).
+    RecordPlayback *recordPlayback() const { return m_recordPlayback; }
+    RecordsPage *recordsPage() const { return m_recordsPage; }
     QAction *microphoneAction() const { return m_micAction; }
     QLabel *staleBanner() const { return m_staleBanner; }
     bool microphoneMuted() const { return m_micMuted; }
@@ -125,6 +134,27 @@ public slots:
     void pjsipStopSoundTest();
     void systemStartSoundTest();
     void systemStopSoundTest();
+    // Recordings.
+    void recordSelected(QModelIndex index);
+    void recordDeselected();
+    void recordingTime(QDateTime start, QDateTime end, QString file);
+    void PlayButtonPressed();
+    void StopButtonPressed();
+    void playFileResult(QString res, QVariant ctx);
+    void pausePlayResult(QString res, QVariant ctx);
+    void stopResult(QString res, QVariant ctx);
+    void stopResult2(QString res, QVariant ctx);
+    void fileSeekResult(QString res, QVariant ctx);
+    void recordSliderUpdate(qint64 posMS);
+    void recordSliderUpdate();
+    void valueChangeForSlider(int value);
+    void recordSliderReleased();
+    void conferenceEvent(ESL2::Event event);
+    void ApplyFilter();
+    void ClearFilter();
+    void recordFilterDone();
+    // The saved settings reach the recording list here (primary conference name).
+    void recordsConfigChanged();
 
 signals:
     void LoadFile(QString qsFileName);
@@ -143,6 +173,7 @@ private:
     QWidget *buildLogPanel();
     QWidget *buildHeadingPage(const QString &heading);
     QWidget *buildPhoneBookPage();
+    QWidget *buildRecordsPage();
     void showPage(int page);
 
     // One place per subsystem for its connections.
@@ -156,6 +187,7 @@ private:
     void connectSettings();
     void setMicrophoneMuted(bool muted);
     void showAgentFailure(const QString &text);
+    void connectRecords();
     void applyAlarmSettings();
     void stopWorkers();
 
@@ -201,6 +233,9 @@ private:
 
     QWidget *m_logPanel = nullptr;
     QPlainTextEdit *m_logView = nullptr;
+
+    RecordPlayback *m_recordPlayback = nullptr;
+    RecordsPage *m_recordsPage = nullptr;
 
     QPlainTextEdit *m_phonebookView = nullptr;
     PhoneBookFile m_phoneBook;

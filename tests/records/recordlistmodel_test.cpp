@@ -243,6 +243,97 @@ private slots:
         QVERIFY(!m_model->isLoading());
     }
 
+    void allKindsPagesMatchThePlainUnionThroughTies()
+    {
+        // Far after the other fixtures: 140 conferences in groups of 7 with the same start, and
+        // from the fifth group on 60 direct calls in groups of 5, every other group starting with
+        // a conference group. The first pages come from the conferences alone, so a tie group
+        // straddles the end of what that branch hands over. Within a group the start index orders
+        // by end and name, against the id order; unrecorded conferences sit inside the groups.
+        const qint64 B = T + 500000;
+        QStringList conferences, calls;
+        for (int i = 0; i < 140; ++i) {
+            const qint64 start = B + (i / 7) * 10;
+            conferences << QString("(%1, FROM_UNIXTIME(%2), FROM_UNIXTIME(%2), FROM_UNIXTIME(%3), 'r%4', %5, "
+                                   "NULL)")
+                               .arg(1000 + i)
+                               .arg(start)
+                               .arg(start + 300 - (i % 7) * 20)
+                               .arg(99 - i)
+                               .arg(i % 9 == 4 ? 0 : 1);
+        }
+        for (int i = 0; i < 60; ++i) {
+            const qint64 start = B + 45 + (i / 5) * 5;
+            calls << QString("(%1, FROM_UNIXTIME(%2), FROM_UNIXTIME(%3), '%4', '%5', '/rec/%1.wav')")
+                         .arg(1000 + i)
+                         .arg(start)
+                         .arg(start + 200 - (i % 5) * 30)
+                         .arg(2000 - i)
+                         .arg(i % 3);
+        }
+        QVERIFY(sql("ALTER TABLE cdr ADD KEY by_startrecord (has_record, startrecord, endtime, conference);"
+                    "ALTER TABLE recordings ADD KEY by_starttime (starttime, endtime, caller, callee);"
+                    "INSERT INTO cdr VALUES " +
+                    conferences.join(",") + "; INSERT INTO recordings VALUES " + calls.join(",")));
+        // The window cuts through the first group of calls by their ends.
+        const qint64 from = B + 130, to = B + 10 * 60;
+
+        // The whole window as the plain union gives it, in full order.
+        const QString plain =
+            QString("(SELECT 1 AS type, id, UNIX_TIMESTAMP(startrecord) AS start, "
+                    "UNIX_TIMESTAMP(endtime), conference AS text FROM cdr WHERE "
+                    "UNIX_TIMESTAMP(endtime) >= %1 AND UNIX_TIMESTAMP(startrecord) <= %2 "
+                    "AND has_record=1) UNION (SELECT 0 AS type, id, UNIX_TIMESTAMP(starttime) "
+                    "AS start, UNIX_TIMESTAMP(endtime), CONCAT(caller, ' - ', callee) AS "
+                    "text FROM recordings WHERE UNIX_TIMESTAMP(endtime) >= %1 AND "
+                    "UNIX_TIMESTAMP(starttime) <= %2)")
+                .arg(from)
+                .arg(to);
+        QString out;
+        QVERIFY(m_db.exec(
+            "USE dispatcher; SELECT type, id, start FROM (" + plain + ") u ORDER BY start, type, id", &out));
+        const QStringList expected = out.trimmed().split('\n');
+        QVERIFY2(expected.size() > 170, qPrintable(QString::number(expected.size())));
+
+        // Page through the list as the operator does: twenty at a time through the row that loads more.
+        QVERIFY(filter(RecordListModel::AllKinds, from, to));
+        while (m_model->hasMore()) {
+            QSignalSpy done(m_model.get(), &RecordListModel::recordFilterDone);
+            m_model->fetchNextPage();
+            QVERIFY(done.wait(20000));
+        }
+        QStringList shown;
+        for (int r = 0; r < m_model->rowCount(); ++r) {
+            const QModelIndex i = m_model->index(r, 0);
+            shown << QString("%1\t%2\t%3")
+                         .arg(i.data(RecordListModel::RecordIsConferenceRole).toBool() ? 1 : 0)
+                         .arg(i.data(RecordListModel::RecordIdRole).toULongLong())
+                         .arg(i.data(RecordListModel::RecordStartRole).toDateTime().toSecsSinceEpoch());
+        }
+        QCOMPARE(shown, expected);
+
+        // Each page of the server's answer, next to the plain union's: the same starts in the same
+        // order (the plain form alone leaves tied rows in any order), and exactly the full list's slice.
+        const QString limited = m_model->queryTemplate();
+        QVERIFY(limited.contains("%6"));
+        for (int offset = 0; offset < expected.size(); offset += 20) {
+            QString fast, slow;
+            QVERIFY(m_db.exec("USE dispatcher; SELECT type, id, start FROM (" +
+                                  limited.arg(offset).arg(offset + 21) + ") u ORDER BY start, type, id",
+                              &fast));
+            QVERIFY(m_db.exec("USE dispatcher; SELECT start FROM (" + plain +
+                                  QString(" ORDER BY start LIMIT 21 OFFSET %1) u ORDER BY start").arg(offset),
+                              &slow));
+            const QStringList page = fast.trimmed().split('\n');
+            QCOMPARE(page, expected.mid(offset, 21));
+            QStringList starts;
+            for (const QString &row : page)
+                starts << row.section('\t', 2);
+            QCOMPARE(starts, slow.trimmed().split('\n'));
+        }
+        QVERIFY(sql("DELETE FROM cdr WHERE id >= 1000; DELETE FROM recordings WHERE id >= 1000;"));
+    }
+
     void detailsOfTheSelectedRecording()
     {
         QVERIFY(sql(QString("UPDATE cdr SET xml='%1' WHERE id=5")
