@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include <functional>
+#include <tuple>
 
 namespace {
 // Scripted parts: each login dialog and each window run a step the test gives, and
@@ -115,8 +116,8 @@ private slots:
         QCOMPARE(mainLogSince(logStart),
                  (QStringList{kStarted, kLoaded, kConnecting,
                               "Выход из программы, подключения к Freeswitch серверу не было"}));
-        QCOMPARE(XMLConfig::instance().loginDialogX, 70);
-        QCOMPARE(XMLConfig::instance().loginDialogY, 80);
+        QCOMPARE(QPoint(XMLConfig::instance().loginDialogX, XMLConfig::instance().loginDialogY),
+                 QPoint(70, 80));
         QVERIFY(!QFile::exists(XMLConfig::instance().filePath)); // nothing saved on this path
     }
 
@@ -140,10 +141,8 @@ private slots:
         // A later run: the stored normal-state geometry is restored.
         parts.dialogSteps << [&c](QDialog *d) {
             c.mainWindowState = 0;
-            c.mainWindowX = 30;
-            c.mainWindowY = 40;
-            c.mainWindowWidth = 500;
-            c.mainWindowHeight = 300;
+            std::tie(c.mainWindowX, c.mainWindowY, c.mainWindowWidth, c.mainWindowHeight) =
+                std::make_tuple(30, 40, 500, 300);
             d->accept();
         };
         QRect placed;
@@ -160,8 +159,7 @@ private slots:
         cycle.setSettleDelayMs(0);
         QCOMPARE(cycle.run(), 0);
 
-        QVERIFY2(armedOnFirstRun, "Alt+Q must work from the very first login");
-        QVERIFY(reloginAfterAltQ);
+        QVERIFY2(armedOnFirstRun && reloginAfterAltQ, "Alt+Q must work from the very first login");
         QVERIFY(!reloginInSecondWindow);
         // The dialog after Alt+Q knows it is a relogin (no automatic log-in).
         QCOMPARE(parts.reloginSeenByDialog, (QList<bool>{false, true}));
@@ -171,8 +169,7 @@ private slots:
                               "destroy process objects", "shutdown after login"}));
         QCOMPARE(placed, QRect(30, 40, 500, 300));
         QVERIFY(!LoginCycle::mainWindowShown());
-        QVERIFY(!LogFile::mainLog().viewer()); // detached before its window went
-        QVERIFY(!parts.logViewer);
+        QVERIFY(!LogFile::mainLog().viewer() && !parts.logViewer); // detached before its window went
 
         const QStringList pass = {kStarted, kLoaded, kConnecting};
         QCOMPARE(mainLogSince(logStart),
@@ -195,8 +192,7 @@ private slots:
         QKeyEvent altQ(QEvent::KeyPress, Qt::Key_Q, Qt::AltModifier);
         QVERIFY(!LoginCycle::mainWindowShown());
         QVERIFY(!filter.eventFilter(&window, &altQ));
-        QVERIFY(!Startup::reloginRequested());
-        QVERIFY(window.isVisible());
+        QVERIFY(!Startup::reloginRequested() && window.isVisible());
     }
 };
 
