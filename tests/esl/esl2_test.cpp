@@ -263,10 +263,6 @@ private slots:
                                     "domain name pbx\" (not logged: it holds passwords)")
                          .arg(directory.toUtf8().size()))),
                  1);
-        // The body goes to the log as it came, spaces at either end included.
-        QCOMPARE(logged("ESL2: message received:\nContent-Type: api/response\nContent-Length: 19\n\n"
-                        " ends with a space "),
-                 1);
         for (const QString &line : qAsConst(logLines)) {
             QVERIFY2(!line.contains(QStringLiteral("тайна")), qPrintable(line));
             QVERIFY2(!line.contains(QStringLiteral("мусор")), qPrintable(line));
