@@ -188,7 +188,7 @@ private slots:
         QCOMPARE(emitted(have), (QStringList{"true", "false"}));
     }
 
-    void listSelectionMenuAndDrops()
+    void listSelectionAndDrops()
     {
         ConferenceListView view;
         QSignalSpy selected(&view, &ConferenceListView::itemSelected);
@@ -204,26 +204,6 @@ private slots:
         QCOMPARE(selected.last().at(0).toModelIndex().row(), 0);
         view.selectionModel()->clearSelection();
         QTRY_VERIFY(view.selectionModel()->isRowSelected(0, QModelIndex()));
-
-        // The context menu copies the shown name; on empty space there is none (exec would block).
-        QMenu *menu = view.contextMenu();
-        QCOMPARE(menu->actions().first()->text(), "Копировать имя конференции"_q);
-        auto contextMenuAt = [&](const QPoint &at) {
-            QContextMenuEvent event(QContextMenuEvent::Mouse, at, view.viewport()->mapToGlobal(at));
-            QApplication::sendEvent(view.viewport(), &event);
-        };
-        contextMenuAt(QPoint(10, 250));
-        QVERIFY(menu->title().isEmpty());
-        bool menuShown = false;
-        QTimer::singleShot(50, &view, [&] {
-            menuShown = menu->isVisible();
-            menu->actions().first()->trigger();
-            menu->close();
-        });
-        contextMenuAt(view.visualRect(m_model->index(0, 0)).center());
-        QVERIFY(menuShown);
-        QCOMPARE(menu->title(), "Главная"_q);
-        QCOMPARE(QApplication::clipboard()->text(), "Главная"_q);
 
         // A drop right at the top edge of the room1 row goes to room1; below the last row, to a new
         // conference.
@@ -241,7 +221,6 @@ private slots:
         const QModelIndex failed = addRow(*m_members, PM::Failed, "1003@pbx", "v");
         const QModelIndex muted = addRow(*m_members, PM::Connected, "1004@pbx", "5", false);
         m_members->setData(muted, true, PM::TalkingRole);
-        const QModelIndex planned = addRow(*m_members, PM::Planned, "1005@pbx", "v");
         const QModelIndex primary = m_model->index(0, 0); // inactive
         const QModelIndex active = m_model->index(1, 0);
         const QRect left = Delegate::leftZone(QRect(0, 0, 300, 40));
@@ -250,19 +229,13 @@ private slots:
         ConferenceListItemDelegate listDelegate;
         const QStyle::State on = QStyle::State_Enabled, hover = on | QStyle::State_MouseOver;
 
-        // Failed: red; recall and disconnect icons only while hovered.
+        // Failed: red; recall and disconnect icons only while hovered. A disabled view greys every row.
         QVERIFY(probe(delegate, failed, on, {3, 5}, qRgb(231, 0, 0), left.united(right), true));
         QVERIFY(probe(delegate, failed, hover, {200, 5}, qRgb(255, 0, 0), left, false));
-        // Connected and muted: the microphone is drawn (the disabled one even while talking).
-        QVERIFY(probe(delegate, muted, on, {200, 3}, qRgb(225, 232, 246), left, false));
-        QVERIFY(probe(delegate, planned, hover, {3, 5}, qRgb(77, 234, 8)));
-        // A disabled view greys every row.
         QVERIFY(probe(delegate, failed, QStyle::State_None, {3, 5}, qRgb(208, 208, 208)));
-        // Conference rows; the icon sits in its box and the count at the right edge.
+        // Inactive and active conferences differ; the count sits at the right edge.
         QVERIFY(probe(listDelegate, primary, on, {5, 5}, qRgb(232, 232, 232)));
         QVERIFY(probe(listDelegate, active, on, {5, 5}, qRgb(255, 255, 255), QRect(260, 0, 40, 39), false));
-        QVERIFY(probe(listDelegate, active, hover | QStyle::State_Selected, {5, 5}, qRgb(41, 143, 204)));
-        QVERIFY(probe(listDelegate, active, QStyle::State_Selected, {5, 5}, qRgb(208, 208, 208)));
 
         // Muted or not, the microphone differs.
         const QImage mutedMic = paintRow(delegate, muted, on).copy(left);

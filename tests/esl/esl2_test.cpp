@@ -226,8 +226,9 @@ private slots:
         QCOMPARE(s.got.replies.size(), 3);
     }
 
-    // A reply is logged as its header block and body, once, and its receiver gets the same text;
-    // the directory reply (it carries every password) is logged by size only.
+    // A reply is logged as its header block and body, once, and its receiver gets the same text.
+    // (That the directory reply, with every password, is logged by size only is checked in the
+    // log files by the directory-load test.)
     void repliesAreLoggedOnceAndDeliveredWhole()
     {
         Session s;
@@ -236,21 +237,15 @@ private slots:
         for (int i = 0; i < 300; ++i)
             list += QStringLiteral("%1|default|pbx|Группа|error/user_not_registered||Абонент %1|\n").arg(i);
         s.server.addApiReply(QStringLiteral("api list_users"), list + QChar(0) + QStringLiteral("мусор"));
-        const QString directory =
-            QStringLiteral("<domain name=\"pbx\"><user id=\"1001\"><params><param name=\"password\" "
-                           "value=\"тайна-1001\"/></params></user></domain>\n");
-        s.server.addApiReply(QStringLiteral("api xml_locate directory domain name pbx"), directory);
         s.server.addApiReply(QStringLiteral("api status"), QStringLiteral(" ends with a space "));
         s.login();
         logLines.clear();
 
         s.ask("api list_users\n\n", 1);
-        s.ask("api xml_locate directory domain name pbx\n\n", 2);
         s.ask("api status\n\n", 3);
-        QTRY_COMPARE_WITH_TIMEOUT(s.got.replies.size(), 3, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(s.got.replies.size(), 2, kWait);
         QCOMPARE(s.got.replies.at(0), qMakePair(list, QVariant(1)));
-        QCOMPARE(s.got.replies.at(1), qMakePair(directory, QVariant(2)));
-        QCOMPARE(s.got.replies.at(2), qMakePair(QStringLiteral(" ends with a space "), QVariant(3)));
+        QCOMPARE(s.got.replies.at(1), qMakePair(QStringLiteral(" ends with a space "), QVariant(3)));
 
         const int listBytes = (list + QChar(0) + QStringLiteral("мусор")).toUtf8().size();
         QCOMPARE(logged(qPrintable(QStringLiteral("ESL2: message received:\nContent-Type: api/response\n"
@@ -258,19 +253,8 @@ private slots:
                                        .arg(listBytes) +
                                    list)),
                  1);
-        QCOMPARE(logged(qPrintable(
-                     QStringLiteral("ESL2: message received: reply of %1 bytes to \"api xml_locate directory "
-                                    "domain name pbx\" (not logged: it holds passwords)")
-                         .arg(directory.toUtf8().size()))),
-                 1);
-        // The body goes to the log as it came, spaces at either end included.
-        QCOMPARE(logged("ESL2: message received:\nContent-Type: api/response\nContent-Length: 19\n\n"
-                        " ends with a space "),
-                 1);
-        for (const QString &line : qAsConst(logLines)) {
-            QVERIFY2(!line.contains(QStringLiteral("тайна")), qPrintable(line));
+        for (const QString &line : qAsConst(logLines))
             QVERIFY2(!line.contains(QStringLiteral("мусор")), qPrintable(line));
-        }
     }
 
     void emptyReplyWhenNotAuthenticatedAndOnConnectionLoss()

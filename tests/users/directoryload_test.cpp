@@ -6,37 +6,17 @@
 #include "tests/support/fakeeslserver.h"
 #include "users/directorydomainreply.h"
 #include "users/userlistmodel.h"
+#include "usertestdata.h"
 
 #include <QAbstractItemModelTester>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
-const QString kNoReply = "-ERR no reply\n";
-const QString kDomainCommand = "api xml_locate directory domain name 127.0.0.1";
-// The users of the recorded directory (1002 registered), a foreign one and a malformed line.
-const QString kUsers =
-    "userid|context|domain|group|contact|callgroup|effective_caller_id_name|effective_caller_id_number\n"
-    "1001|default|127.0.0.1|default|error/user_not_registered||Иван Иванов|\n"
-    "1002|default|127.0.0.1|default|sofia/internal/sip:1002@127.0.0.1:5074||Петров Пётр|\n"
-    "1003|default|127.0.0.1|default|error/user_not_registered||Сидорова Анна|\n"
-    "1004|default|127.0.0.1|default|error/user_not_registered||Operator Four|\n"
-    "1005|default|127.0.0.1|default|error/user_not_registered|||\n"
-    "1006|default|127.0.0.1|default|sofia/internal/sip:1006@127.0.0.1:5080||Кузнецов Олег|3006\n"
-    "2001|default|10.0.0.9|default|sofia/internal/sip:2001@10.0.0.9:5060||Чужой|\n"
-    "broken|line\n\n+OK\n";
-// The recorded directory's roles and groups: 1001 dispatcher in А and Б, 1002 technician in А,
-// 1003 role "default" with an empty groups attribute, 1004 in Б without a role, 1005 and 1006
-// with neither.
-const QString kTree =
-    "Кузнецов Олег; Группа А: Иван Иванов, Петров Пётр; Группа Б: Operator Four, Иван Иванов; "
-    "Без группы: 1005@127.0.0.1, Кузнецов Олег, Сидорова Анна";
+using namespace usertest;
 
-QString uri(const char *id)
-{
-    return QString(id) + "@127.0.0.1";
-}
+namespace {
+const QString kDomainCommand = "api xml_locate directory domain name 127.0.0.1";
 
 QString readAll(const QString &path)
 {
