@@ -15,7 +15,6 @@
 #include <QMimeData>
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QUdpSocket>
 #include <QtTest>
@@ -81,11 +80,7 @@ public:
         // As at the end of a login cycle: the agent goes down, then the event socket.
         CPJSIPSUA::instance().Deinit();
         CPJSIPSUA::instance().setRegistrarPort(0);
-        esl->disconnectFromServer();
-        control.reset();
-        conferences.reset();
-        users.reset();
-        esl.reset();
+        esl->disconnectFromServer(); // the members go in reverse order: control first, the socket last
     }
 
     // Connects the event socket and waits for the directory and the conference snapshot.
@@ -174,30 +169,11 @@ class E2eConferenceControlTest : public QObject
     QString m_tag; // keeps this run's conferences apart from the world's and other runs'
     QStringList m_used;
 
-    // One control-port command; the data of a data reply, else the status line.
-    QByteArray labCommand(const QString &line)
-    {
-        QTcpSocket s;
-        s.connectToHost(QHostAddress::LocalHost, m_lab.port("LAB_CONTROL_PORT"));
-        s.write(line.toUtf8() + '\n');
-        while (!s.canReadLine() && s.waitForReadyRead(15000)) {
-        }
-        const QByteArray status = s.readLine().trimmed();
-        const QRegularExpressionMatch n =
-            QRegularExpression("^\\+OK (\\d+)$").match(QString::fromLatin1(status));
-        if (!n.hasMatch())
-            return status;
-        const int size = n.captured(1).toInt();
-        QByteArray data = s.readAll();
-        while (data.size() < size && s.waitForReadyRead(15000))
-            data += s.readAll();
-        return data;
-    }
     // The caller numbers of a conference's members at the lab, as the server lists them.
     QStringList labMembers(const QString &conf)
     {
         QStringList out;
-        const QString xml = QString::fromUtf8(labCommand("api conference " + conf + " xml_list"));
+        const QString xml = QString::fromUtf8(m_lab.control("api conference " + conf + " xml_list"));
         auto it = QRegularExpression("<caller_id_number>([^<]*)</caller_id_number>").globalMatch(xml);
         while (it.hasNext())
             out << it.next().captured(1);
@@ -208,16 +184,8 @@ class E2eConferenceControlTest : public QObject
     void subscriberJoins(const QString &user, const QString &conf)
     {
         const QByteArray reply =
-            labCommand("api originate user/" + user + "@127.0.0.1 " + conf + " XML conference");
+            m_lab.control("api originate user/" + user + "@127.0.0.1 " + conf + " XML conference");
         QVERIFY2(reply.startsWith("+OK"), reply.constData());
-    }
-    QString labMemberId(const QString &conf, const QString &number)
-    {
-        const QString xml = QString::fromUtf8(labCommand("api conference " + conf + " xml_list"));
-        const QRegularExpression member("<id>(\\d+)</id>(?:(?!</member>).)*<caller_id_number>" +
-                                            QRegularExpression::escape(number) + "</caller_id_number>",
-                                        QRegularExpression::DotMatchesEverythingOption);
-        return member.match(xml).captured(1);
     }
     static int agentCalls() { return CPJSIPSUA::instance().activeCallCount(); }
 
@@ -233,7 +201,7 @@ private slots:
         CPJSIPSUA::instance().setDataDirectory(m_dir.filePath("sipdata"));
         m_tag = QStringLiteral("e2e%1-").arg(QCoreApplication::applicationPid());
         // A run killed midway leaves the dispatcher registered; every scenario logs in unregistered.
-        labCommand("unregister " + m_lab.value("LAB_DISPATCHER_USER"));
+        m_lab.control("unregister " + m_lab.value("LAB_DISPATCHER_USER"));
     }
 
     void init()
@@ -257,10 +225,10 @@ private slots:
     void cleanup()
     {
         for (const QString &name : qAsConst(m_used))
-            labCommand("api conference " + name + " kick all");
+            m_lab.control("api conference " + name + " kick all");
         QTRY_COMPARE_WITH_TIMEOUT(agentCalls(), 0, 10000);
         // The logout took the registration away at the server too.
-        QVERIFY(labCommand("api list_users user " + m_lab.value("LAB_DISPATCHER_USER"))
+        QVERIFY(m_lab.control("api list_users user " + m_lab.value("LAB_DISPATCHER_USER"))
                     .contains("|error/user_not_registered|"));
     }
 
@@ -284,7 +252,7 @@ private slots:
 
         // Thrown out at the server, it is called back in.
         const QString firstId = console.row(primary, console.me()).data(PM::MemberIdRole).toString();
-        QVERIFY(labCommand("api conference " + primary + " kick " + firstId).startsWith("+OK kicked"));
+        QVERIFY(m_lab.control("api conference " + primary + " kick " + firstId).startsWith("+OK kicked"));
         QTRY_VERIFY_WITH_TIMEOUT(console.connected(primary, console.me()) &&
                                      console.row(primary, console.me()).data(PM::MemberIdRole).toString() !=
                                          firstId,
@@ -319,8 +287,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(agentCalls(), 1, 5000);
 
         // The subscriber hangs up: the dispatcher leaves, the technician stays.
-        QVERIFY(labCommand("api conference " + primary + " kick " + labMemberId(primary, subscriber))
-                    .startsWith("+OK kicked"));
+        const QString id = console.row(primary, subscriber + "@127.0.0.1").data(PM::MemberIdRole).toString();
+        QVERIFY(m_lab.control("api conference " + primary + " kick " + id).startsWith("+OK kicked"));
         QTRY_COMPARE_WITH_TIMEOUT(agentCalls(), 0, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(labMembers(primary), QStringList{technician}, 5000);
         QVERIFY(!console.connected(primary, console.me()));

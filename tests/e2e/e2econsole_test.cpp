@@ -22,36 +22,10 @@
 #include <QDomDocument>
 #include <QLabel>
 #include <QStackedWidget>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
 using PM = ConferenceParticipantsModel;
-
-// One command on the lab's control port; the data of a "+OK <n>" reply, or the status line.
-QString control(const LabEnv &env, const QString &command)
-{
-    QTcpSocket socket;
-    socket.connectToHost("127.0.0.1", env.port("LAB_CONTROL_PORT"));
-    if (!socket.waitForConnected(3000))
-        return "-ERR no control port";
-    socket.write(command.toUtf8() + "\n");
-    QByteArray reply;
-    while (!reply.contains('\n') && socket.waitForReadyRead(5000))
-        reply += socket.readAll();
-    const int end = reply.indexOf('\n');
-    const QByteArray status = reply.left(end);
-    bool sized = false;
-    const int size = status.startsWith("+OK ") ? status.mid(4).toInt(&sized) : 0;
-    if (!sized)
-        return QString::fromUtf8(status);
-    QByteArray data = reply.mid(end + 1);
-    while (data.size() < size && socket.waitForReadyRead(5000))
-        data += socket.readAll();
-    return QString::fromUtf8(data.left(size));
-}
-} // namespace
 
 class E2eConsoleTest : public QObject
 {
@@ -71,7 +45,7 @@ private:
     QMap<QString, int> labConferences() const
     {
         QDomDocument doc;
-        doc.setContent(control(m_env, "conferences"));
+        doc.setContent(m_env.control("conferences"));
         QMap<QString, int> out;
         for (QDomElement c = doc.documentElement().firstChildElement("conference"); !c.isNull();
              c = c.nextSiblingElement("conference"))
@@ -123,7 +97,7 @@ private slots:
 
     void cleanupTestCase()
     {
-        control(m_env, "fault refuse off");
+        m_env.control("fault refuse off");
         if (m_parts) {
             if (m_window)
                 m_parts->destroySession();
@@ -147,7 +121,7 @@ private slots:
 
         // Every user of the lab with its registration state and role.
         UserListModel *users = m_parts->users();
-        const QStringList lines = control(m_env, "users").split('\n', Qt::SkipEmptyParts);
+        const QStringList lines = QString::fromUtf8(m_env.control("users")).split('\n', Qt::SkipEmptyParts);
         QVERIFY(lines.size() > 10);
         for (const QString &line : lines) {
             const QStringList f = line.split(' ');
@@ -166,9 +140,8 @@ private slots:
     {
         const QString subscriber = m_env.value("LAB_SUBSCRIBER_USER");
         const QString conference = "e2e-" + QString::number(QDateTime::currentMSecsSinceEpoch() % 100000);
-        QCOMPARE(control(m_env, "api originate user/" + uri(subscriber) + " &conference(" + conference + ")")
-                     .left(3),
-                 QString("+OK"));
+        QVERIFY(m_env.control("api originate user/" + uri(subscriber) + " &conference(" + conference + ")")
+                    .startsWith("+OK"));
         QTRY_VERIFY_WITH_TIMEOUT(consoleConferences().value(conference) == 1, 10000);
         QCOMPARE(consoleConferences(), labConferences());
 
@@ -184,7 +157,7 @@ private slots:
         QCOMPARE(shown->index(0, 0).data(PM::UriRole).toString(), uri(subscriber));
         const QString callUuid = shown->index(0, 0).data(PM::CallUuidRole).toString();
         QVERIFY(!callUuid.isEmpty());
-        QVERIFY(control(m_env, "hangup " + callUuid).startsWith("+OK"));
+        QVERIFY(m_env.control("hangup " + callUuid).startsWith("+OK"));
         QTRY_VERIFY_WITH_TIMEOUT(!consoleConferences().contains(conference), 15000);
         QCOMPARE(consoleConferences(), labConferences());
     }
@@ -193,8 +166,8 @@ private slots:
     {
         QTRY_VERIFY(panesCurrent());
         m_requests.clear();
-        QVERIFY(control(m_env, "fault refuse on").startsWith("+OK"));
-        QVERIFY(control(m_env, "fault close").startsWith("+OK"));
+        QVERIFY(m_env.control("fault refuse on").startsWith("+OK"));
+        QVERIFY(m_env.control("fault close").startsWith("+OK"));
         QTRY_VERIFY_WITH_TIMEOUT(
             m_window->errorPanel()->messages().contains(MainAppFrameWindow3::deadLinkText()), 5000);
         QVERIFY(!m_window->mainStack()->widget(MainAppFrameWindow3::ConferencesPage)->isEnabled());
@@ -202,7 +175,7 @@ private slots:
         QTest::qWait(2500); // retries meet a closed port meanwhile
         QVERIFY(m_window->connectionWatch()->isDead());
 
-        QVERIFY(control(m_env, "fault refuse off").startsWith("+OK"));
+        QVERIFY(m_env.control("fault refuse off").startsWith("+OK"));
         QTRY_VERIFY_WITH_TIMEOUT(panesCurrent(), 20000);
         QVERIFY(m_window->mainStack()->widget(MainAppFrameWindow3::ConferencesPage)->isEnabled());
         QTest::qWait(1500);

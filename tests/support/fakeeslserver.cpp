@@ -22,6 +22,23 @@ QString commandOf(const QString &request)
     return command;
 }
 
+// A frame with a body, as the real server frames api replies, events and notices.
+QByteArray framed(const QByteArray &type, const QByteArray &body)
+{
+    return "Content-Type: " + type + "\nContent-Length: " + QByteArray::number(body.size()) + "\n\n" + body;
+}
+
+// Events name their length first, unlike the other frames.
+QByteArray eventFrame(const QJsonObject &object)
+{
+    const QByteArray json = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    return "Content-Length: " + QByteArray::number(json.size()) + "\nContent-Type: text/event-json\n\n" +
+           json;
+}
+
+const QByteArray kDisconnectNotice =
+    framed("text/disconnect-notice", "Disconnected, goodbye.\nSee you at ClueCon! http://www.cluecon.com/\n");
+
 } // namespace
 
 FakeEslServer::FakeEslServer(QObject *parent) : QObject(parent), m_server(new QTcpServer(this))
@@ -44,56 +61,12 @@ int FakeEslServer::port() const
     return m_server->serverPort();
 }
 
-void FakeEslServer::addApiReply(const QString &command, const QString &body, MatchMode mode)
-{
-    m_rules.append({command, QRegularExpression(), mode, false, true, body});
-}
-
-void FakeEslServer::addApiReply(const QRegularExpression &pattern, const QString &body)
-{
-    m_rules.append({QString(), pattern, Exact, true, true, body});
-}
-
-void FakeEslServer::addCommandReply(const QString &command, const QString &replyText, MatchMode mode)
-{
-    m_rules.append({command, QRegularExpression(), mode, false, false, replyText});
-}
-
-void FakeEslServer::addCommandReply(const QRegularExpression &pattern, const QString &replyText)
-{
-    m_rules.append({QString(), pattern, Exact, true, false, replyText});
-}
-
-void FakeEslServer::clearReplies()
-{
-    m_rules.clear();
-}
-
-void FakeEslServer::setHoldReplies(bool hold)
-{
-    m_hold = hold;
-}
-
 bool FakeEslServer::releaseHeldReply()
 {
     if (m_held.isEmpty())
         return false;
     answer(m_held.takeFirst());
     return true;
-}
-
-void FakeEslServer::replyApi(const QString &body)
-{
-    if (!m_held.isEmpty())
-        m_held.removeFirst();
-    writeToClient(apiResponseFrame(body.toUtf8()));
-}
-
-void FakeEslServer::replyCommand(const QString &replyText)
-{
-    if (!m_held.isEmpty())
-        m_held.removeFirst();
-    writeToClient(commandReplyFrame(replyText));
 }
 
 QStringList FakeEslServer::commands() const
@@ -106,41 +79,12 @@ QStringList FakeEslServer::commands() const
     return result;
 }
 
-int FakeEslServer::countRequests(const QString &command) const
-{
-    return commands().count(command);
-}
-
-bool FakeEslServer::hasClient() const
-{
-    return m_client && m_client->state() == QAbstractSocket::ConnectedState;
-}
-
 void FakeEslServer::sendEvent(const QMap<QString, QString> &fields)
 {
     QJsonObject object;
     for (auto it = fields.constBegin(); it != fields.constEnd(); ++it)
         object.insert(it.key(), it.value());
-    sendEventBody(QJsonDocument(object).toJson(QJsonDocument::Compact));
-}
-
-void FakeEslServer::sendEventJson(const QVariantMap &object)
-{
-    sendEventBody(QJsonDocument(QJsonObject::fromVariantMap(object)).toJson(QJsonDocument::Compact));
-}
-
-void FakeEslServer::sendEventBody(const QByteArray &json)
-{
-    writeToClient(eventFrame(json));
-}
-
-void FakeEslServer::sendBackgroundJob(const QString &jobUuid, const QString &body, const QString &command)
-{
-    sendEvent({{QStringLiteral("Event-Name"), QStringLiteral("BACKGROUND_JOB")},
-               {QStringLiteral("Job-UUID"), jobUuid},
-               {QStringLiteral("Job-Command"), command},
-               {QStringLiteral("Content-Length"), QString::number(body.toUtf8().size())},
-               {QStringLiteral("_body"), body}});
+    writeToClient(eventFrame(object));
 }
 
 void FakeEslServer::sendRaw(const QByteArray &bytes)
@@ -158,39 +102,14 @@ void FakeEslServer::closeConnection()
 
 void FakeEslServer::rudeReject()
 {
-    writeToClient(rudeRejectionFrame() + disconnectNoticeFrame());
+    writeToClient(framed("text/rude-rejection", "Access Denied, go away.\n") + kDisconnectNotice);
     closeConnection();
-}
-
-QByteArray FakeEslServer::eventFrame(const QByteArray &json)
-{
-    return "Content-Length: " + QByteArray::number(json.size()) + "\nContent-Type: text/event-json\n\n" +
-           json;
-}
-
-QByteArray FakeEslServer::apiResponseFrame(const QByteArray &body)
-{
-    return "Content-Type: api/response\nContent-Length: " + QByteArray::number(body.size()) + "\n\n" + body;
 }
 
 QByteArray FakeEslServer::commandReplyFrame(const QString &replyText, const QString &extraHeaders)
 {
     return "Content-Type: command/reply\nReply-Text: " + replyText.toUtf8() + "\n" + extraHeaders.toUtf8() +
            "\n";
-}
-
-QByteArray FakeEslServer::disconnectNoticeFrame()
-{
-    const QByteArray body = "Disconnected, goodbye.\nSee you at ClueCon! http://www.cluecon.com/\n";
-    return "Content-Type: text/disconnect-notice\nContent-Length: " + QByteArray::number(body.size()) +
-           "\n\n" + body;
-}
-
-QByteArray FakeEslServer::rudeRejectionFrame()
-{
-    const QByteArray body = "Access Denied, go away.\n";
-    return "Content-Type: text/rude-rejection\nContent-Length: " + QByteArray::number(body.size()) + "\n\n" +
-           body;
 }
 
 void FakeEslServer::onNewConnection()
@@ -209,13 +128,9 @@ void FakeEslServer::onNewConnection()
         ++m_connectionCount;
         connect(socket, &QTcpSocket::readyRead, this, &FakeEslServer::onReadyRead);
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            if (socket != m_client)
-                return;
-            m_authenticated = false;
-            m_subscribed = false;
-            emit clientDisconnected();
+            if (socket == m_client)
+                m_authenticated = m_subscribed = false;
         });
-        emit clientConnected();
         if (m_rejectConnections) {
             rudeReject();
             continue;
@@ -268,9 +183,8 @@ void FakeEslServer::handleRequest(const QString &request)
             if (commandOf(request).mid(5) == m_password) {
                 m_authenticated = true;
                 writeToClient(commandReplyFrame(QStringLiteral("+OK accepted")));
-                emit authenticated();
             } else {
-                writeToClient(commandReplyFrame(QStringLiteral("-ERR invalid")) + disconnectNoticeFrame());
+                writeToClient(commandReplyFrame(QStringLiteral("-ERR invalid")) + kDisconnectNotice);
                 closeConnection();
             }
         } else {
@@ -287,47 +201,41 @@ void FakeEslServer::handleRequest(const QString &request)
 
 void FakeEslServer::answer(const QString &request)
 {
-    QString echo;
+    QByteArray echo;
     writeToClient(replyFor(request, &echo));
     if (!echo.isEmpty() && m_subscribed)
-        writeToClient(echo.toUtf8());
+        writeToClient(echo);
 }
 
-QByteArray FakeEslServer::replyFor(const QString &request, QString *echoEvent)
+QByteArray FakeEslServer::replyFor(const QString &request, QByteArray *echoEvent)
 {
     const QString command = commandOf(request);
     for (const Rule &rule : qAsConst(m_rules)) {
-        bool match = false;
-        if (rule.useRegex)
-            match = rule.pattern.match(command).hasMatch();
-        else if (rule.mode == Prefix)
-            match = command.startsWith(rule.command);
-        else
-            match = command == rule.command;
+        const bool match = rule.command.isEmpty() ? rule.pattern.match(command).hasMatch()
+                           : rule.mode == Prefix  ? command.startsWith(rule.command)
+                                                  : command == rule.command;
         if (match)
-            return rule.api ? apiResponseFrame(rule.reply.toUtf8()) : commandReplyFrame(rule.reply);
+            return rule.api ? framed("api/response", rule.reply.toUtf8()) : commandReplyFrame(rule.reply);
     }
 
     if (command == QLatin1String("api version"))
-        return apiResponseFrame("FreeSWITCH Version 1.11.1-release~64bit ( 64bit)\n");
+        return framed("api/response", "FreeSWITCH Version 1.11.1-release~64bit ( 64bit)\n");
     if (command == QLatin1String("api create_uuid")) {
-        const QString uuid = freshUuid();
-        m_createdUuids.append(uuid);
-        return apiResponseFrame(uuid.toUtf8());
+        m_createdUuids.append(freshUuid());
+        return framed("api/response", m_createdUuids.last().toUtf8());
     }
     if (command.startsWith(QLatin1String("api "))) {
         const QString name = command.mid(4).section(QLatin1Char(' '), 0, 0);
-        return apiResponseFrame("-ERR " + name.toUtf8() + " Command not found!\n");
+        return framed("api/response", "-ERR " + name.toUtf8() + " Command not found!\n");
     }
     if (command.startsWith(QLatin1String("event json"))) {
         m_subscribed = true;
         return commandReplyFrame(QStringLiteral("+OK event listener enabled json"));
     }
     if (command.startsWith(QLatin1String("bgapi "))) {
-        const QString uuid = freshUuid();
-        m_jobUuids.append(uuid);
-        return commandReplyFrame(QStringLiteral("+OK Job-UUID: ") + uuid,
-                                 QStringLiteral("Job-UUID: ") + uuid + '\n');
+        m_jobUuids.append(freshUuid());
+        return commandReplyFrame(QStringLiteral("+OK Job-UUID: ") + m_jobUuids.last(),
+                                 QStringLiteral("Job-UUID: ") + m_jobUuids.last() + '\n');
     }
     // "sendevent CUSTOM" names the event on its first line; a bare "sendevent" leaves it to the
     // Event-Name header (both are accepted by the real server).
@@ -335,29 +243,23 @@ QByteArray FakeEslServer::replyFor(const QString &request, QString *echoEvent)
         const QString uuid = freshUuid();
         const int blank = request.indexOf(QLatin1String("\n\n"));
         const QStringList lines = request.left(blank).split(QLatin1Char('\n'));
-        QMap<QString, QString> fields;
-        fields.insert(QStringLiteral("Event-Name"), lines.first().mid(10).trimmed());
-        fields.insert(QStringLiteral("Command"), lines.first());
-        fields.insert(QStringLiteral("Event-UUID"), uuid);
+        QJsonObject fields{{QStringLiteral("Event-Name"), lines.first().mid(10).trimmed()},
+                           {QStringLiteral("Command"), lines.first()},
+                           {QStringLiteral("Event-UUID"), uuid}};
         int contentLength = 0;
         for (int i = 1; i < lines.size(); ++i) {
             const int colon = lines.at(i).indexOf(QLatin1Char(':'));
-            if (colon <= 0)
-                continue;
-            const QString name = lines.at(i).left(colon).trimmed();
-            const QString value = lines.at(i).mid(colon + 1).trimmed();
-            fields.insert(name, value);
-            if (name.compare(QLatin1String("Content-Length"), Qt::CaseInsensitive) == 0)
+            const QString name = lines.at(i).left(colon).trimmed(),
+                          value = lines.at(i).mid(colon + 1).trimmed();
+            if (colon > 0)
+                fields.insert(name, value);
+            if (colon > 0 && name.compare(QLatin1String("Content-Length"), Qt::CaseInsensitive) == 0)
                 contentLength = value.toInt();
         }
-        if (contentLength > 0) {
-            const QByteArray body = request.mid(blank + 2).toUtf8().left(contentLength);
-            fields.insert(QStringLiteral("_body"), QString::fromUtf8(body));
-        }
-        QJsonObject object;
-        for (auto it = fields.constBegin(); it != fields.constEnd(); ++it)
-            object.insert(it.key(), it.value());
-        *echoEvent = QString::fromUtf8(eventFrame(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+        if (contentLength > 0)
+            fields.insert(QStringLiteral("_body"),
+                          QString::fromUtf8(request.mid(blank + 2).toUtf8().left(contentLength)));
+        *echoEvent = eventFrame(fields);
         return commandReplyFrame(QStringLiteral("+OK ") + uuid);
     }
     return commandReplyFrame(QStringLiteral("-ERR command not found"));

@@ -8,7 +8,6 @@
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
-#include <QVariantMap>
 
 class QTcpServer;
 class QTcpSocket;
@@ -39,8 +38,8 @@ class QTcpSocket;
 //   anything else        -> command/reply "-ERR command not found"
 //
 // Every request (auth included) is recorded in requests() and announced by requestReceived().
-// With setHoldReplies(true) requests (but not "auth") are recorded and left unanswered; answer them later in
-// order with releaseHeldReply() (canned reply) or replyApi()/replyCommand() (given reply).
+// With setHoldReplies(true) requests (but not "auth") are recorded and left unanswered; answer them
+// later in order with releaseHeldReply().
 // One client at a time: a new connection replaces the previous one. Single thread (the test's).
 class FakeEslServer : public QObject
 {
@@ -69,29 +68,33 @@ public:
 
     // Canned replies. An api/response carries body as its body; a command/reply carries
     // replyText in its Reply-Text header (and no body).
-    void addApiReply(const QString &command, const QString &body, MatchMode mode = Exact);
-    void addApiReply(const QRegularExpression &pattern, const QString &body);
-    void addCommandReply(const QString &command, const QString &replyText, MatchMode mode = Exact);
-    void addCommandReply(const QRegularExpression &pattern, const QString &replyText);
-    void clearReplies();
+    void addApiReply(const QString &command, const QString &body, MatchMode mode = Exact)
+    {
+        m_rules.append({command, QRegularExpression(), mode, true, body});
+    }
+    void addCommandReply(const QString &command, const QString &replyText, MatchMode mode = Exact)
+    {
+        m_rules.append({command, QRegularExpression(), mode, false, replyText});
+    }
+    void addCommandReply(const QRegularExpression &pattern, const QString &replyText)
+    {
+        m_rules.append({QString(), pattern, Exact, false, replyText});
+    }
+    void clearReplies() { m_rules.clear(); }
 
     // Silence: requests are recorded but not answered until released (or forever).
-    void setHoldReplies(bool hold);
+    void setHoldReplies(bool hold) { m_hold = hold; }
     int heldCount() const { return m_held.size(); }
     // Answers the oldest held request with its canned or default reply; false if none held.
     bool releaseHeldReply();
-    // Answers the oldest held request with the given reply (or, if none is held, just sends it).
-    void replyApi(const QString &body);
-    void replyCommand(const QString &replyText);
 
     // Everything received, in order, each request as sent (with its blank line and any body).
     QStringList requests() const { return m_requests; }
     // The requests without their terminating blank line, excluding the "auth" request.
     QStringList commands() const;
-    int countRequests(const QString &command) const; // exact matches among commands()
+    int countRequests(const QString &command) const { return commands().count(command); }
     void clearRequests() { m_requests.clear(); }
 
-    bool hasClient() const;
     bool isAuthenticated() const { return m_authenticated; }
     bool isSubscribed() const { return m_subscribed; }
     int connectionCount() const { return m_connectionCount; }
@@ -102,36 +105,22 @@ public:
 
     // Server-initiated traffic to the current client.
     void sendEvent(const QMap<QString, QString> &fields);
-    void sendEventJson(const QVariantMap &object); // any JSON values
-    void sendEventBody(const QByteArray &json);    // framed as text/event-json
-    void sendBackgroundJob(const QString &jobUuid, const QString &body,
-                           const QString &command = QStringLiteral("originate"));
     void sendRaw(const QByteArray &bytes);
     // Closes the current connection (the client sees the remote host close it).
     void closeConnection();
-    // Rude rejection, disconnect notice and close on the current connection.
-    void rudeReject();
 
-    // Wire frames, exactly as the real server writes them.
-    static QByteArray eventFrame(const QByteArray &json);
-    static QByteArray apiResponseFrame(const QByteArray &body);
+    // A command/reply frame, exactly as the real server writes it.
     static QByteArray commandReplyFrame(const QString &replyText, const QString &extraHeaders = QString());
-    static QByteArray disconnectNoticeFrame();
-    static QByteArray rudeRejectionFrame();
 
 signals:
-    void clientConnected();
-    void clientDisconnected();
     void requestReceived(const QString &request);
-    void authenticated();
 
 private:
     struct Rule
     {
         QString command;
-        QRegularExpression pattern;
+        QRegularExpression pattern; // used when command is empty
         MatchMode mode = Exact;
-        bool useRegex = false;
         bool api = true;
         QString reply;
     };
@@ -140,7 +129,8 @@ private:
     void onReadyRead();
     void handleRequest(const QString &request);
     void answer(const QString &request);
-    QByteArray replyFor(const QString &request, QString *echoEvent);
+    QByteArray replyFor(const QString &request, QByteArray *echoEvent);
+    void rudeReject();
     void writeToClient(const QByteArray &bytes);
 
     QTcpServer *m_server = nullptr;

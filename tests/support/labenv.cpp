@@ -1,25 +1,20 @@
 #include "tests/support/labenv.h"
 
 #include <QFile>
+#include <QHostAddress>
+#include <QRegularExpression>
+#include <QTcpSocket>
 
 #ifndef TESMAR_LAB_ENV_FILE
 #define TESMAR_LAB_ENV_FILE ".lab/env"
 #endif
 
-QString LabEnv::defaultPath()
-{
-    const QString fromEnvironment = qEnvironmentVariable("LAB_ENV_FILE");
-    return fromEnvironment.isEmpty() ? QStringLiteral(TESMAR_LAB_ENV_FILE) : fromEnvironment;
-}
-
-bool LabEnv::load(QString *error)
-{
-    return load(defaultPath(), error);
-}
-
-bool LabEnv::load(const QString &path, QString *error)
+bool LabEnv::load(const QString &given, QString *error)
 {
     m_values.clear();
+    QString path = given.isEmpty() ? qEnvironmentVariable("LAB_ENV_FILE") : given;
+    if (path.isEmpty())
+        path = QStringLiteral(TESMAR_LAB_ENV_FILE);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         *error = QStringLiteral("the lab is not up (%1: %2): run scripts/lab-up first")
@@ -40,6 +35,26 @@ bool LabEnv::load(const QString &path, QString *error)
         }
     }
     return true;
+}
+
+QByteArray LabEnv::control(const QString &command) const
+{
+    QTcpSocket s;
+    s.connectToHost(QHostAddress::LocalHost, port(QStringLiteral("LAB_CONTROL_PORT")));
+    s.write(command.toUtf8() + '\n');
+    // Generous waits: a busy machine runs several labs and suites at once.
+    while (!s.canReadLine() && s.waitForReadyRead(30000)) {
+    }
+    const QByteArray status = s.readLine().trimmed();
+    const QRegularExpressionMatch sized =
+        QRegularExpression(QStringLiteral("^\\+OK (\\d+)$")).match(QString::fromLatin1(status));
+    if (!sized.hasMatch())
+        return status.isEmpty() ? QByteArray("-ERR no reply from the control port") : status;
+    const int size = sized.captured(1).toInt();
+    QByteArray data = s.readAll();
+    while (data.size() < size && s.waitForReadyRead(30000))
+        data += s.readAll();
+    return data.left(size);
 }
 
 QString LabEnv::unquote(const QString &text)

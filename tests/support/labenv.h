@@ -10,15 +10,19 @@
 class LabEnv
 {
 public:
-    // Reads the file; false with a message when it is missing or lacks a value.
-    bool load(QString *error);
+    // Reads the file (the default one when path is empty); false with a message when it is
+    // missing or lacks a value.
+    bool load(QString *error) { return load(QString(), error); }
     bool load(const QString &path, QString *error);
 
     QString value(const QString &key) const { return m_values.value(key); }
     bool contains(const QString &key) const { return m_values.contains(key); }
     quint16 port(const QString &key) const { return quint16(value(key).toUInt()); }
 
-    static QString defaultPath();
+    // One command on the lab's control port: the data of a "+OK <size>" reply, else the
+    // status line.
+    QByteArray control(const QString &command) const;
+
     // One value of a "KEY=value" line as bash's printf %q writes it.
     static QString unquote(const QString &text);
 

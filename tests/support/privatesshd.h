@@ -30,7 +30,6 @@ public:
     int dropSessions();
 
     int port() const { return m_port; }
-    bool isRunning() const { return m_process.state() == QProcess::Running; }
     // A directory the test account may write to.
     QString dataDir() const;
     // A known-hosts file path of the test's own (not created).

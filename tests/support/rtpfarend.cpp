@@ -33,6 +33,30 @@ double goertzel(const qint16 *samples, int n, double hz, int rate)
     return 2.0 * std::sqrt(std::max(power, 0.0)) / n;
 }
 
+// G.711 µ-law as in ITU-T G.711 (bias 0x84, segments of doubling step).
+qint16 decodeMuLaw(quint8 value)
+{
+    value = quint8(~value);
+    const int exponent = (value >> 4) & 0x07;
+    const int mantissa = value & 0x0f;
+    const int magnitude = (((mantissa << 3) + 0x84) << exponent) - 0x84;
+    return qint16((value & 0x80) ? -magnitude : magnitude);
+}
+
+quint8 encodeMuLaw(qint16 sample)
+{
+    int value = sample;
+    const int sign = value < 0 ? 0x80 : 0x00;
+    if (value < 0)
+        value = -value;
+    value = std::min(value, 32635) + 0x84;
+    int exponent = 7;
+    for (int mask = 0x4000; (value & mask) == 0 && exponent > 0; mask >>= 1)
+        --exponent;
+    const int mantissa = (value >> (exponent + 3)) & 0x0f;
+    return quint8(~(sign | (exponent << 4) | mantissa));
+}
+
 } // namespace
 
 RtpFarEnd::RtpFarEnd(double toneHz, double toneAmplitude) : m_toneHz(toneHz), m_toneAmplitude(toneAmplitude)
@@ -153,28 +177,4 @@ double RtpFarEnd::toneAmplitudeIn(const QVector<qint16> &samples, double hz, int
         return 0.0;
     std::nth_element(amplitudes.begin(), amplitudes.begin() + amplitudes.size() / 2, amplitudes.end());
     return amplitudes[amplitudes.size() / 2];
-}
-
-// G.711 µ-law as in ITU-T G.711 (bias 0x84, segments of doubling step).
-qint16 RtpFarEnd::decodeMuLaw(quint8 value)
-{
-    value = quint8(~value);
-    const int exponent = (value >> 4) & 0x07;
-    const int mantissa = value & 0x0f;
-    const int magnitude = (((mantissa << 3) + 0x84) << exponent) - 0x84;
-    return qint16((value & 0x80) ? -magnitude : magnitude);
-}
-
-quint8 RtpFarEnd::encodeMuLaw(qint16 sample)
-{
-    int value = sample;
-    const int sign = value < 0 ? 0x80 : 0x00;
-    if (value < 0)
-        value = -value;
-    value = std::min(value, 32635) + 0x84;
-    int exponent = 7;
-    for (int mask = 0x4000; (value & mask) == 0 && exponent > 0; mask >>= 1)
-        --exponent;
-    const int mantissa = (value >> (exponent + 3)) & 0x0f;
-    return quint8(~(sign | (exponent << 4) | mantissa));
 }

@@ -41,8 +41,6 @@ public:
     // jumps the phase (one long window would cancel itself) and, while it
     // squeezes the audio, shifts the pitch.
     static double toneAmplitudeIn(const QVector<qint16> &samples, double hz, int rate);
-    static qint16 decodeMuLaw(quint8 value);
-    static quint8 encodeMuLaw(qint16 sample);
 
 private:
     void run();

@@ -10,16 +10,14 @@
 
 namespace {
 
-const QStringList kSearchPaths{QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"),
-                               QStringLiteral("/usr/local/sbin"), QStringLiteral("/usr/local/bin"),
-                               QStringLiteral("/usr/libexec")};
-
+// The server lives in sbin, which a normal user's PATH may lack.
 QString findProgram(const QStringList &names)
 {
+    const QStringList dirs = qEnvironmentVariable("PATH").split(QLatin1Char(':'), Qt::SkipEmptyParts) +
+                             QStringLiteral("/usr/sbin /usr/bin /usr/local/sbin /usr/local/bin /usr/libexec")
+                                 .split(QLatin1Char(' '));
     for (const QString &name : names) {
-        QString found = QStandardPaths::findExecutable(name);
-        if (found.isEmpty())
-            found = QStandardPaths::findExecutable(name, kSearchPaths);
+        const QString found = QStandardPaths::findExecutable(name, dirs);
         if (!found.isEmpty())
             return found;
     }
@@ -37,10 +35,7 @@ int freePort()
 QString tail(const QString &fileName)
 {
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    const QByteArray all = file.readAll();
-    return QString::fromUtf8(all.right(2000));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll().right(2000)) : QString();
 }
 
 } // namespace
@@ -67,15 +62,12 @@ QString TestMariaDb::quoted(const QString &text)
 QStringList TestMariaDb::serverOptions() const
 {
     // Small buffers and no native AIO: several servers share a small machine.
-    QStringList options{QStringLiteral("--no-defaults"),
-                        QStringLiteral("--datadir=") + path(QStringLiteral("data")),
-                        QStringLiteral("--skip-name-resolve"),
-                        QStringLiteral("--innodb-buffer-pool-size=16M"),
-                        QStringLiteral("--innodb-log-file-size=4M"),
-                        QStringLiteral("--innodb-use-native-aio=0"),
-                        QStringLiteral("--max-connections=40"),
-                        QStringLiteral("--open-files-limit=1024"),
-                        QStringLiteral("--table-open-cache=200")};
+    QStringList options =
+        QStringLiteral("--no-defaults --skip-name-resolve --innodb-buffer-pool-size=16M "
+                       "--innodb-log-file-size=4M --innodb-use-native-aio=0 "
+                       "--max-connections=40 --open-files-limit=1024 --table-open-cache=200")
+            .split(QLatin1Char(' '));
+    options << QStringLiteral("--datadir=") + path(QStringLiteral("data"));
     if (geteuid() == 0)
         options << QStringLiteral("--user=root");
     return options;
@@ -111,10 +103,10 @@ bool TestMariaDb::install()
     }
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
-    QStringList arguments = serverOptions();
-    arguments << QStringLiteral("--bootstrap") << QStringLiteral("--log-warnings=0")
-              << QStringLiteral("--enforce-storage-engine=") << QStringLiteral("--max-allowed-packet=8M");
-    process.start(m_serverBinary, arguments);
+    process.start(m_serverBinary,
+                  serverOptions() + QStringLiteral("--bootstrap --log-warnings=0 "
+                                                   "--enforce-storage-engine= --max-allowed-packet=8M")
+                                        .split(QLatin1Char(' ')));
     process.write(sql);
     process.closeWriteChannel();
     if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit ||
@@ -214,11 +206,11 @@ bool TestMariaDb::exec(const QString &sql, QString *output)
         return false;
     }
     QProcess process;
-    process.start(client,
-                  {QStringLiteral("--no-defaults"), QStringLiteral("--socket=") + socketPath(),
-                   QStringLiteral("--user=root"), QStringLiteral("--batch"),
-                   QStringLiteral("--skip-column-names"), QStringLiteral("--default-character-set=utf8mb4"),
-                   QStringLiteral("--execute=") + sql});
+    process.start(client, QStringLiteral("--no-defaults --user=root --batch --skip-column-names "
+                                         "--default-character-set=utf8mb4")
+                                  .split(QLatin1Char(' '))
+                              << QStringLiteral("--socket=") + socketPath()
+                              << QStringLiteral("--execute=") + sql);
     const bool finished = process.waitForFinished(60000);
     const QString out = QString::fromUtf8(process.readAllStandardOutput());
     if (!finished || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
