@@ -202,6 +202,7 @@ private slots:
 
         m_admin->FileLoadSaveError(QStringLiteral("Ошибка на сервере SSH ,Permission denied"));
         QVERIFY(m_admin->editDialog() == edit && save->isEnabled());
+        QCOMPARE(m_prompter.shown.last(), QStringLiteral("Ошибка на сервере SSH ,Permission denied"));
 
         m_prompter.answers = {true};
         save->click();
