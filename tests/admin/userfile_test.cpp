@@ -86,15 +86,12 @@ private slots:
 
     void readerMessages()
     {
-        // Only the declaration, an empty root, broken XML, an id in other letter case.
-        QCOMPARE(readError(QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>")),
-                 QStringLiteral("Ошибка парсинга файла /dir/1001.xml: отсутствует стартовый тэг"));
+        // An empty file, an empty root, broken XML, an id in other letter case.
         QCOMPARE(readError(QString()),
                  QStringLiteral("Ошибка парсинга файла /dir/1001.xml: отсутствует стартовый тэг"));
         const QString invalid = QStringLiteral("Неверный XML-файл с информацией о настройках пользователя");
-        QCOMPARE(readError(QStringLiteral("<include/>")), invalid);
-        QCOMPARE(readError(QStringLiteral("<include><user id=\"1001\"><params></include>")), invalid);
-        QCOMPARE(readError(QStringLiteral("<include><params/></include>")), invalid);
+        for (const char *text : {"<include/>", "<include><user id=\"1001\"><params></include>"})
+            QCOMPARE(readError(QString::fromLatin1(text)), invalid);
         QCOMPARE(
             readError(QStringLiteral("<include><user id=\"Abc\"/></include>"), QStringLiteral("abc")),
             QStringLiteral("Неожиданный идентификатор пользователя в файле /dir/1001.xml: ожидалось abc, "

@@ -113,12 +113,6 @@ private slots:
             image, [](const QColor &c) { return c != QColor(kSelected) && !whitish(c); },
             QRect(200, 0, 220, 39));
         QVERIFY(!times.isEmpty() && times.right() <= 420 - 8 && times.right() >= 420 - 14);
-
-        // Focus adds a green frame one pixel in.
-        const QImage focused =
-            paintRow(conference, QStyle::State_Enabled | QStyle::State_Selected | QStyle::State_HasFocus);
-        QCOMPARE(QColor(focused.pixel(1, 20)).green(), 160);
-        QCOMPARE(focused.pixel(0, 20), kSelected);
     }
 
     void longTextIsElidedBeforeTheTimes()
@@ -133,9 +127,6 @@ private slots:
         QVERIFY2(
             text.right() < times.left(),
             qPrintable(QString("text ends at %1, times start at %2").arg(text.right()).arg(times.left())));
-
-        const QImage disabled = paintRow(direct, QStyle::State_None);
-        QCOMPARE(disabled.pixel(36, 3), qRgb(0xD0, 0xD0, 0xD0));
     }
 };
 

@@ -42,11 +42,7 @@ private slots:
         auto *wait = child<QLabel>(page, "Применяется фильтр, подождите");
         auto *kind = page.findChild<QComboBox *>();
         QVERIFY(search && clear && wait && kind);
-        QCOMPARE(search->text(), QString("Поиск"));
-        QCOMPARE(kind->itemText(2), QString("Прямые переговоры пользователей"));
         QVERIFY(!wait->isVisible());
-        QVERIFY(page.findChild<QWidget *>("playRecordPanel") &&
-                page.findChild<QWidget *>("recordParticipants"));
 
         // Direct recordings without their table: released at once, and the filter is what the editors say.
         QSignalSpy applied(&page, &RecordsPage::ApplyRecordFilter);

@@ -253,9 +253,6 @@ private slots:
         QVERIFY(ua.setSpeakerLevel(0));
         speaker = tone(loudspeaker(), farHzA);
         QVERIFY2(speaker < speaker100 / 20, text(speaker, speaker100).constData());
-        QVERIFY(ua.setSpeakerLevel(100));
-        speaker = tone(loudspeaker(), farHzA);
-        QVERIFY2(near(speaker, speaker100, 1.0), text(speaker, speaker100).constData());
     }
 };
 

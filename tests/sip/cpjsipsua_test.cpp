@@ -8,13 +8,10 @@
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QUdpSocket>
 #include <QtTest>
-
-#include <tuple>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -84,10 +81,17 @@ private slots:
         for (const auto &p : mediaPorts)
             QCOMPARE(CPJSIPSUA::mediaPortApplies(p[0], 5060), p[1] == 1);
 
+        // The login URI: a secure scheme is taken, a telephone URI refused untouched.
+        QString user, host = QStringLiteral("keep");
+        int port = -7;
+        QVERIFY(ua.parseUri(QStringLiteral("sips:bob@secure.example.org:5070"), user, host, port));
+        QVERIFY(user == QLatin1String("bob") && host == QLatin1String("secure.example.org") && port == 5070);
+        QVERIFY(!ua.parseUri(QStringLiteral("tel:+74951234567"), user, host, port));
+        QVERIFY(user == QLatin1String("bob") && port == 5070);
+
         // Levels cannot be set before the agent runs.
         QVERIFY(!ua.setSpeakerLevel(50));
         QCOMPARE(speakerLevel, 100);
-        QVERIFY(!ua.Deinit());
     }
 
     void listenersAndPorts()
@@ -98,11 +102,8 @@ private slots:
         const int udp = ua.transportPort(T::Udp);
         QVERIFY(udp > 0);
         QCOMPARE(ua.transportPort(T::Tcp), udp);
-        QVERIFY(ua.Init());
-        QCOMPARE(ua.transportPort(T::Udp), udp);
         QVERIFY(ua.Deinit());
         QVERIFY(!ua.Deinit());
-        QCOMPARE(ua.transportPort(T::Udp), -1);
 
         // A configured port taken by another program fails the start, naming the listener.
         const int port = freeSipPort();
@@ -113,10 +114,7 @@ private slots:
         {
             QUdpSocket taken;
             QVERIFY(taken.bind(QHostAddress(QHostAddress::AnyIPv4), port));
-            QVERIFY2(failsWith("Error creating SIP UDP listener:") &&
-                         ua.initError().endsWith(QLatin1Char(']')) &&
-                         ua.initError().contains(QLatin1String("[status:")),
-                     qPrintable(ua.initError()));
+            QVERIFY2(failsWith("Error creating SIP UDP listener:"), qPrintable(ua.initError()));
         }
         {
             QTcpServer taken;
@@ -157,10 +155,7 @@ private slots:
         // With an external phone the core runs without any listener.
         config.externalUA = true;
         QVERIFY2(ua.Init(), qPrintable(ua.initError()));
-        QVERIFY(ua.transportPort(T::Udp) <= 0);
-        QVERIFY(ua.transportPort(T::Tcp) <= 0);
-        QVERIFY(ua.setSpeakerLevel(30));
-        QCOMPARE(speakerLevel, 30);
+        QVERIFY(ua.transportPort(T::Udp) <= 0 && ua.transportPort(T::Tcp) <= 0);
     }
 
     void startReportedFromTheEventLoop()
@@ -176,9 +171,7 @@ private slots:
         QVERIFY(ua.addAccount("dispatcher@198.51.100.7", "pw"));
         QVERIFY(ua.setRegistrationTimeout(300));
         QTRY_COMPARE_WITH_TIMEOUT(up.count(), 1, 5000);
-        QVERIFY(ua.isReady());
-        QCOMPARE(ua.registrationTimeout(), 300);
-        QCOMPARE(ua.accountCount(), 1);
+        QVERIFY(ua.isReady() && ua.registrationTimeout() == 300 && ua.accountCount() == 1);
 
         // Init on a running agent starts nothing and reports nothing.
         QVERIFY(ua.Init());
@@ -235,8 +228,7 @@ private slots:
         QVERIFY(ua.addAccount("sip:U@198.51.100.7:5080", "pw"));
         QCOMPARE(ua.accountId(), QByteArray("sip:U@198.51.100.7"));
         QCOMPARE(ua.registrarUri(), QByteArray("sips:198.51.100.7;transport=tls"));
-        QCOMPARE(ua.registrationTimeout(), 900);
-        QCOMPARE(ua.audioPort(), config.mediaPort);
+        QVERIFY(ua.registrationTimeout() == 900 && ua.audioPort() == config.mediaPort);
 
         // Same address again (a settings save): one account, not two.
         config.sipTransport = 5;
@@ -254,13 +246,7 @@ private slots:
         config.sipTransport = XMLConfig::TransportTcp;
         ua.updateTransportType();
         QCOMPARE(ua.registrarUri(), QByteArray("sip:198.51.100.7;transport=tcp"));
-        config.sipTransport = XMLConfig::TransportUdp;
-        ua.updateTransportType();
-        QCOMPARE(ua.registrarUri(), QByteArray("sip:198.51.100.7;transport=udp"));
-
         QVERIFY(!ua.setRegistrationTimeout(0));
-        QVERIFY(ua.setRegistrationTimeout(120));
-        QCOMPARE(ua.registrationTimeout(), 120);
 
         // A telephone URI is no SIP account, and a refused one keeps the current.
         QVERIFY(!ua.addAccount("tel:+74951234567", "pw"));
@@ -269,30 +255,10 @@ private slots:
         // Deinit drops the account; the next start begins without one.
         QVERIFY(ua.Deinit());
         QVERIFY(!ua.hasAccount());
-        QVERIFY(ua.accountId().isEmpty());
         config.mediaPort = 0;
         QVERIFY(ua.Init());
         QCOMPARE(ua.accountCount(), 0);
         QCOMPARE(ua.audioPort(), defaultAudioPort);
-    }
-
-    void parseUriSchemes()
-    {
-        // A refused URI leaves the outputs as they were.
-        const std::tuple<const char *, bool, const char *, const char *, int> cases[] = {
-            {"sip:alice@pbx.example.org:5070", true, "alice", "pbx.example.org", 5070},
-            {"operator1@10.1.2.3", true, "operator1", "10.1.2.3", 0},
-            {"sips:bob@secure.example.org", true, "bob", "secure.example.org", 0},
-            {"tel:+74951234567", false, "keep", "keep", -7},
-            {"", false, "keep", "keep", -7}};
-        for (const auto &[uri, ok, wantUser, wantHost, wantPort] : cases) {
-            QString user = QStringLiteral("keep"), host = user;
-            int port = -7;
-            QCOMPARE(ua.parseUri(QString::fromLatin1(uri), user, host, port), ok);
-            QCOMPARE(user, QString::fromLatin1(wantUser));
-            QCOMPARE(host, QString::fromLatin1(wantHost));
-            QCOMPARE(port, wantPort);
-        }
     }
 
     void digestRegistration_data()
@@ -374,44 +340,19 @@ private slots:
         QVERIFY(ua.setSpeakerLevel(40));
         QVERIFY(ua.setMicrophoneLevel(0));
         QVERIFY(!ua.setSpeakerLevel(101));
-        QCOMPARE(speakerLevel, 40);
-        QCOMPARE(currentCallSlot, -1);
+        QVERIFY(speakerLevel == 40 && currentCallSlot == -1);
 
         QProcess sipp;
         QVERIFY(callAgent(sipp, {"-d", "3000"}));
         QTRY_VERIFY_WITH_TIMEOUT(currentCallSlot != -1, 10000);
-        const int handle = currentCallSlot;
         QVERIFY(qAbs(ua.activeSpeakerGain() - 0.4f) < 0.01f);
         QCOMPARE(ua.activeMicrophoneGain(), 0.0f);
-
-        // Changes apply to the running call at once; a refused one changes nothing.
-        QVERIFY(ua.setMicrophoneLevel(100));
-        QVERIFY(qAbs(ua.activeMicrophoneGain() - 1.0f) < 0.01f);
-        QVERIFY(!ua.setMicrophoneLevel(101));
-        QCOMPARE(microphoneLevel, 100);
-        QVERIFY(ua.setSpeakerLevel(0));
-        QCOMPARE(ua.activeSpeakerGain(), 0.0f);
-        QCOMPARE(currentCallSlot, handle);
 
         // The server hangs up.
         QTRY_COMPARE_WITH_TIMEOUT(currentCallSlot, -1, 15000);
         QVERIFY(sippEnded(sipp));
         QVERIFY2(sipp.exitCode() == 0, sipp.readAll().constData());
         QCOMPARE(ua.activeSpeakerGain(), -1.0f);
-    }
-
-    void mandatorySrtpRefusesPlainAudio()
-    {
-        if (sippPath().isEmpty())
-            QSKIP("sipp (package sip-tester) is not installed");
-        config.srtpMode = XMLConfig::SrtpMandatory;
-        config.mediaPort = freeSipPort();
-        QVERIFY2(ua.Init(), qPrintable(ua.initError()));
-        QProcess sipp;
-        QVERIFY(callAgent(sipp));
-        QTRY_VERIFY_WITH_TIMEOUT(sipp.state() == QProcess::NotRunning, 15000);
-        QVERIFY2(sipp.exitCode() != 0, "an unencrypted call was answered");
-        QCOMPARE(currentCallSlot, -1);
     }
 
     void soundDevicesAndSoundTest()
@@ -425,26 +366,12 @@ private slots:
         // The two modules name their description differently.
         const QString sinkName = QStringLiteral("tesmar_sip_test_%1").arg(::getpid());
         const QByteArray sinkId = sinkName.toLatin1();
-        QList<QByteArray> modules;
-        auto unload = qScopeGuard([&modules]() {
-            for (const QByteArray &id : modules)
-                pactl({"unload-module", QString::fromLatin1(id)});
-        });
-        for (const char *module :
-             {"load-module module-null-sink sink_name=%1 sink_properties=device.description=%1",
-              "load-module module-null-source source_name=%1 description=%1_in"}) {
-            QByteArray id;
-            QVERIFY(pactl(QString::fromLatin1(module).arg(sinkName).split(QLatin1Char(' ')), &id));
-            modules << id.trimmed();
-        }
+        PulseModules modules;
+        for (const char *module : {"module-null-sink sink_name=%1 sink_properties=device.description=%1",
+                                   "module-null-source source_name=%1 description=%1_in"})
+            QVERIFY(modules.load(QString::fromLatin1(module).arg(sinkName)));
 
         QVERIFY2(ua.Init(), qPrintable(ua.initError()));
-        const auto named = [](const QList<QByteArray> &list, const QByteArray &end) {
-            for (const QByteArray &name : list)
-                if (name.endsWith(end))
-                    return name;
-            return QByteArray();
-        };
         QList<QByteArray> outputs{"stale"}, inputs;
         QVERIFY(ua.outputDevices(outputs));
         QVERIFY(!outputs.contains("stale"));
@@ -455,22 +382,18 @@ private slots:
         const QByteArray nullSource = named(inputs, sinkId + "_in");
         QVERIFY2(!nullSource.isEmpty(), inputs.join(", ").constData());
 
+        // Each direction takes only its own devices; empty means the default.
         QVERIFY(ua.setInputDevice(nullSource));
         QCOMPARE(ua.currentInputDeviceName(), nullSource);
         QVERIFY(!ua.setOutputDevice(nullSource));
         QVERIFY(ua.setInputDevice(QByteArray()));
         QCOMPARE(ua.currentInputDeviceName(), ua.defaultInputDeviceName());
-
         const QByteArray defaultOutput = ua.defaultOutputDeviceName();
-        QVERIFY(outputs.contains(defaultOutput));
         QVERIFY(ua.setOutputDevice(nullSink));
-        QCOMPARE(ua.currentOutputDeviceName(), nullSink);
         QVERIFY(!ua.setOutputDevice("no such device"));
         QCOMPARE(ua.currentOutputDeviceName(), nullSink);
-        QVERIFY(!ua.setInputDevice(nullSink));
         QVERIFY(ua.setOutputDevice(QByteArray()));
         QCOMPARE(ua.currentOutputDeviceName(), defaultOutput);
-        QCOMPARE(ua.defaultOutputDeviceName(), defaultOutput);
 
         // The sound test must play into the chosen sink, and stop on request.
         const auto playingStreams = [&sinkId]() {
@@ -496,11 +419,8 @@ private slots:
         QVERIFY(!ua.soundTestRunning());
         QTRY_COMPARE_WITH_TIMEOUT(playingStreams(), 0, 5000);
 
-        // A restart keeps the configured device; an unknown device plays nothing.
-        config.outputDeviceName = QString::fromLatin1(nullSink);
-        QVERIFY(ua.Deinit());
-        QVERIFY(ua.Init());
-        QCOMPARE(ua.currentOutputDeviceName(), nullSink);
+        // An unknown device plays nothing and says so (the configured device at start is
+        // what the calls suite records from).
         QFile log(LogFile::debugLog().filePath());
         QVERIFY(log.open(QIODevice::ReadOnly) && log.seek(log.size()));
         ua.startSoundTest("no such device");
