@@ -84,13 +84,8 @@ void LabPlaybackFaultsTest::playbackHonoursPauseSeekStopAndEnd()
     QCOMPARE(ended.mismatches({{"milliseconds", "4000"}, {"samples", "32000"}, {"seconds", "4"}}), QString());
     QCOMPARE(c.api("conference room1 stop").body, "+OK Stopped 0 files.\n");
 
-    // Playing to one member has its own reply text; bad members and conferences are refused, and a
-    // file that is not a WAV is as good as missing.
+    // A file that is not a WAV is as good as missing.
     QVERIFY(LabFixture::writeFile(lab.recordingsPath() + "/junk.wav", "not a wave file at all"));
-    QCOMPARE(c.api("conference room1 play call-42.wav 1").body,
-             "+OK (play) Playing file call-42.wav to member 1\n");
-    QVERIFY(c.api("conference room1 play call-42.wav 77").body.startsWith("-ERR Member: 77 not found.\n"));
-    QCOMPARE(c.api("conference nosuch play call-42.wav").body, "-ERR Conference nosuch not found\n");
     QCOMPARE(c.api("conference room1 play junk.wav").body, "-ERR (play) File: junk.wav not found.\n");
 }
 
@@ -126,7 +121,6 @@ void LabPlaybackFaultsTest::controlPortAndScriptDriveTheLab()
     QVERIFY(finished.wait(3000));
     QVERIFY(lab.run("users").contains(QRegularExpression("\n1004 sip:1004@127\\.0\\.0\\.1:\\d+ busy 2\n")));
     QVERIFY(!lab.control().runScript(dir.filePath("missing.lab"), &error));
-    QVERIFY(lab.run("behaviour 1004 sometimes").startsWith("-ERR usage"));
 }
 
 void LabPlaybackFaultsTest::injectedFaultsReachTheClients()
@@ -160,17 +154,11 @@ void LabPlaybackFaultsTest::injectedFaultsReachTheClients()
     const LabFrame bad = c.nextFrame();
     QCOMPARE(bad.header("Content-Length"), "twelve");
     QCOMPARE(bad.body, QByteArray());
-    lab.run("fault malformed badjson");
-    const LabFrame badJson = c.nextFrame();
-    QCOMPARE(badJson.header("Content-Type"), "text/event-json");
-    QVERIFY(badJson.json().isEmpty());
-    QVERIFY(lab.run("fault malformed sideways").startsWith("-ERR"));
     lab.run("fault malformed truncated");
     QVERIFY(LabClient::waitUntil([&] { return c.unparsed().startsWith("Content-Length: 5000\n"); }, 3000));
 
     // Closing drops every connection.
     const quint16 port = lab.port();
-    QCOMPARE(lab.server().sessionCount(), 1);
     lab.run("fault close");
     QVERIFY(c.waitClosed());
     QVERIFY(LabClient::waitUntil([&] { return lab.server().sessionCount() == 0; }, 3000));
