@@ -99,10 +99,9 @@ void LabCallsTest::answeredUserJoinsAndLeavesTheConference()
     const QString uuid = "3ed265c9-6246-4315-a451-34d1c1ce188f";
     const QByteArray job = c.request(userOriginate("room1", "1005@127.0.0.1", uuid)).header("Job-UUID");
 
-    // Ringing: the channel exists and the user shows as progressing.
+    // Ringing: the user shows as progressing.
     const LabFrame ringing = c.waitEvent(presence("1005@127.0.0.1", "progressing"));
     QCOMPARE(LabFixture::problems(ringing, "0031", {{"Channel-Call-UUID", uuid}}), QString());
-    QVERIFY(c.api("show channels").body.contains(uuid.toUtf8()));
 
     QCOMPARE(jobResult(c, job), "+OK " + uuid + "\n");
     QCOMPARE(LabFixture::problems(c.waitAction("conference-create"), "0007", {{"Conference-Name", "room1"}}),
@@ -113,12 +112,9 @@ void LabCallsTest::answeredUserJoinsAndLeavesTheConference()
                                    {"Caller-Caller-ID-Number", "1005"},
                                    {"Channel-Call-UUID", uuid},
                                    {"Member-ID", "1"},
-                                   {"Member-Type", "member"},
-                                   {"Member-Ghost", "false"},
                                    {"Speak", "true"},
                                    {"Talking", "false"}}),
              QString());
-    QVERIFY(add.body.endsWith("\"Action\":\"add-member\"}"));
     QVERIFY(c.waitEvent(presence("1005@127.0.0.1", "active")).isValid());
 
     // The user answered before the alarm leg was due: no alarm.

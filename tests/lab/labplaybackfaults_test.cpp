@@ -1,5 +1,5 @@
 // Playback into a conference (play, pause_play, file_seek, stop, natural end), the control
-// port and start-up scripts, and the faults the console's reliability tests inject.
+// port, and the faults the console's reliability tests inject.
 
 #include "lab/labevent.h"
 #include "lab/labplayer.h"
@@ -7,10 +7,8 @@
 #include "tests/lab/labfixture.h"
 
 #include <QElapsedTimer>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QTest>
 
 class LabPlaybackFaultsTest : public QObject
@@ -18,7 +16,7 @@ class LabPlaybackFaultsTest : public QObject
     Q_OBJECT
 private slots:
     void playbackHonoursPauseSeekStopAndEnd();
-    void controlPortAndScriptDriveTheLab();
+    void controlPortDrivesTheLab();
     void injectedFaultsReachTheClients();
 };
 
@@ -89,7 +87,7 @@ void LabPlaybackFaultsTest::playbackHonoursPauseSeekStopAndEnd()
     QCOMPARE(c.api("conference room1 play junk.wav").body, "-ERR (play) File: junk.wav not found.\n");
 }
 
-void LabPlaybackFaultsTest::controlPortAndScriptDriveTheLab()
+void LabPlaybackFaultsTest::controlPortDrivesTheLab()
 {
     LabFixture lab;
     LabClient events;
@@ -110,17 +108,6 @@ void LabPlaybackFaultsTest::controlPortAndScriptDriveTheLab()
     QVERIFY(LabClient::waitUntil([&] { return received.size() >= expected.size(); }, 3000));
     QCOMPARE(received, expected);
     QVERIFY(events.waitEvent("from-user", "1003").isValid());
-
-    // A script runs the same commands in order, waiting where it says so.
-    QTemporaryDir dir;
-    const QString script = dir.filePath("start.lab");
-    QVERIFY(LabFixture::writeFile(
-        script, "# demo\nregister 1004\n\nbehaviour 1004 busy 2\nsleep 30\nnot-a-command\ndb\n"));
-    QSignalSpy finished(&lab.control(), &LabControl::scriptFinished);
-    QVERIFY(lab.control().runScript(script, &error));
-    QVERIFY(finished.wait(3000));
-    QVERIFY(lab.run("users").contains(QRegularExpression("\n1004 sip:1004@127\\.0\\.0\\.1:\\d+ busy 2\n")));
-    QVERIFY(!lab.control().runScript(dir.filePath("missing.lab"), &error));
 }
 
 void LabPlaybackFaultsTest::injectedFaultsReachTheClients()
