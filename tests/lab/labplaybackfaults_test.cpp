@@ -1,5 +1,5 @@
-// Playback into a conference (play, pause_play, file_seek, stop, natural end), the control
-// port, and the faults the console's reliability tests inject.
+// Playback into a conference (play, pause_play, file_seek, stop, natural end) and the faults the console's
+// reliability tests inject.
 
 #include "lab/labevent.h"
 #include "lab/labplayer.h"
@@ -16,7 +16,6 @@ class LabPlaybackFaultsTest : public QObject
     Q_OBJECT
 private slots:
     void playbackHonoursPauseSeekStopAndEnd();
-    void controlPortDrivesTheLab();
     void injectedFaultsReachTheClients();
 };
 
@@ -85,29 +84,6 @@ void LabPlaybackFaultsTest::playbackHonoursPauseSeekStopAndEnd()
     // A file that is not a WAV is as good as missing.
     QVERIFY(LabFixture::writeFile(lab.recordingsPath() + "/junk.wav", "not a wave file at all"));
     QCOMPARE(c.api("conference room1 play junk.wav").body, "-ERR (play) File: junk.wav not found.\n");
-}
-
-void LabPlaybackFaultsTest::controlPortDrivesTheLab()
-{
-    LabFixture lab;
-    LabClient events;
-    QString error;
-    QVERIFY(lab.ok() && events.login(lab.port()) && lab.control().listen(0, &error));
-
-    QTcpSocket control;
-    QByteArray received;
-    connect(&control, &QTcpSocket::readyRead, this, [&] { received += control.readAll(); });
-    control.connectToHost(QHostAddress::LocalHost, lab.control().port());
-    control.write(
-        "register 1003 sip:1003@127.0.0.1:6000\nbogus\napi user_data 1003 attr role\nsleep 20\nusers\n");
-    const QByteArray usersData = "1001 unregistered answer 1\n1002 unregistered answer 1\n"
-                                 "1003 sip:1003@127.0.0.1:6000 answer 1\n1004 unregistered answer 1\n"
-                                 "1005 unregistered answer 1\n1006 unregistered answer 1\n";
-    const QByteArray expected = "+OK registered 1003\n-ERR unknown command bogus\n+OK 7\ndefault+OK\n+OK " +
-                                QByteArray::number(usersData.size()) + "\n" + usersData;
-    QVERIFY(LabClient::waitUntil([&] { return received.size() >= expected.size(); }, 3000));
-    QCOMPARE(received, expected);
-    QVERIFY(events.waitEvent("from-user", "1003").isValid());
 }
 
 void LabPlaybackFaultsTest::injectedFaultsReachTheClients()

@@ -142,11 +142,9 @@ private slots:
     {
         QTest::addColumn<int>("console");
         QTest::addColumn<QString>("server");
-        QTest::addColumn<QString>("result"); // "srtp", "rtp" or the originate failure cause
+        QTest::addColumn<QString>("result"); // "srtp" or "rtp"
         QTest::newRow("mandatory both") << int(XMLConfig::SrtpMandatory) << "mandatory"
                                         << "srtp";
-        QTest::newRow("console mandatory, server forbidden") << int(XMLConfig::SrtpMandatory) << "forbidden"
-                                                             << "INCOMPATIBLE_DESTINATION";
         // The console's agent answers an offer in the plain profile without keys when SRTP is optional.
         QTest::newRow("console optional, server optional") << int(XMLConfig::SrtpOptional) << "optional"
                                                            << "rtp";
@@ -168,12 +166,7 @@ private slots:
         QVERIFY(registerConsole(lab, c));
 
         const QString uuid = LabEvent::newUuid();
-        const QString answered = jobResult(c, originate(uuid, server));
-        if (result != "srtp" && result != "rtp") {
-            QCOMPARE(answered, "-ERR " + result + "\n");
-            return;
-        }
-        QCOMPARE(answered, "+OK " + uuid + "\n");
+        QCOMPARE(jobResult(c, originate(uuid, server)), "+OK " + uuid + "\n");
         LabRtpSession *media = lab.server().sip()->findCall(uuid)->media();
         QCOMPARE(media->srtp().active(), result == "srtp");
         // Packets the lab could not open are dropped: counting them proves the keys agree.
