@@ -239,8 +239,6 @@ void LabCallsTest::memberCommandsFollowTheRealServer()
     QCOMPARE(c.api("conference room1 transfer room2 1").body, "+OK Member '1' sent to conference room2.\n");
     QCOMPARE(LabFixture::problems(c.waitAction("transfer"), "0063", {{"New-Conference-Name", "room2"}}),
              QString());
-    QCOMPARE(c.waitAction("del-member").field("Conference-Name"), "room1");
-    QCOMPARE(c.waitAction("conference-create").field("Conference-Name"), "room2");
     QCOMPARE(c.waitAction("add-member")
                  .mismatches({{"Conference-Name", "room2"},
                               {"Member-ID", "1"},
