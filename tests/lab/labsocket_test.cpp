@@ -15,8 +15,7 @@ private slots:
     void sessionRepliesAndRefusalsMatchTheRecording();
     void eventsReachOnlyTheirSubscribers();
     void sendEventEchoesToEverySubscriberWithTheSenderIncluded();
-    void bgapiRepliesAtOnceAndReportsTheJobLater();
-    void splitAndPipelinedRequestsAreAnsweredInOrder();
+    void bgapiAndPipelinedRequestsAreAnsweredInOrder();
 };
 
 static LabClient::Match custom(const QString &subclass)
@@ -122,24 +121,15 @@ void LabSocketTest::sendEventEchoesToEverySubscriberWithTheSenderIncluded()
                                        {"Event-UUID", eventUuid}}),
                  QString());
     }
-
-    // A body travels as "_body" with its length.
-    sender.request("sendevent CUSTOM\nEvent-Subclass: alert::notify\nContent-Length: 12\n\nhello world\n\n");
-    const LabFrame withBody = other.waitEvent(custom("alert::notify"));
-    QCOMPARE(LabFixture::problems(
-                 withBody, "0045",
-                 {{"_body", "hello world\n"}, {"Content-Length", "12"}, {"Command", "sendevent CUSTOM"}}),
-             QString());
 }
 
-void LabSocketTest::bgapiRepliesAtOnceAndReportsTheJobLater()
+void LabSocketTest::bgapiAndPipelinedRequestsAreAnsweredInOrder()
 {
     LabFixture lab;
     LabClient c;
     QVERIFY(lab.ok() && c.login(lab.port()));
     const LabFrame reply = c.request("bgapi originate user/1005@127.0.0.1 &park()\n\n");
     const QByteArray job = reply.header("Job-UUID");
-    QCOMPARE(job.size(), 36);
     // Same bytes as the recording once the job id is put in.
     QCOMPARE(reply.raw, LabFixture::reference("051").replace("39992d84-5d0b-4c53-b100-acf9c45048be", job));
 
@@ -151,20 +141,14 @@ void LabSocketTest::bgapiRepliesAtOnceAndReportsTheJobLater()
                               {"Content-Length", "25"}}),
              QString());
     QCOMPARE(done.json().keys(), LabFixture::referenceFields("0004"));
-}
 
-void LabSocketTest::splitAndPipelinedRequestsAreAnsweredInOrder()
-{
-    LabFixture lab;
-    LabClient c;
-    QVERIFY(lab.ok() && c.login(lab.port()));
+    // A request split over segments, and three in one segment with carriage returns: answered in order.
     for (const char *part : {"api ver", "sion\n", "\n"}) {
         c.send(part);
         QTest::qWait(30);
     }
     QCOMPARE(c.nextReply().body, "FreeSWITCH Version 1.11.1-release~64bit ( 64bit)\n");
 
-    // Three requests in one segment, carriage returns included: three replies in order.
     c.send("api user_data 1001@127.0.0.1 attr role\r\n\r\napi db insert/t/k/v\n\napi db select/t/k\n\n");
     for (const char *body : {"dispatcher", "+OK", "v"})
         QCOMPARE(c.nextReply().body, body);
