@@ -17,7 +17,6 @@ private slots:
     void consoleDialStringsAreUnderstood();
     void answeredUserJoinsAndLeavesTheConference();
     void failedCallsEndWithTheRealCause();
-    void publicNetworkPartyJoinsUnderItsContext();
     void memberCommandsFollowTheRealServer();
 };
 
@@ -72,34 +71,18 @@ LabClient::Match presence(const QString &from, const QString &state)
 
 void LabCallsTest::consoleDialStringsAreUnderstood()
 {
+    // The console's own templates are parsed by every call below; these are the forms they do not use.
     LabDialString d;
     QString error;
-    QVERIFY(LabDialString::parse(
-        QString::fromUtf8(userOriginate("room1", "1005@127.0.0.1", "U1").mid(16).trimmed()), &d, &error));
-    QCOMPARE(d.legs.size(), 2);
-    QCOMPARE(d.globals.value("originate_timeout"), "30");
-    QCOMPARE(d.globals.value("origination_callee_id_name"), "Тест");
-    QCOMPARE(d.legs[0].endpoint, "user/1005@127.0.0.1");
-    QCOMPARE(d.legs[0].vars.value("api_hangup_hook"), "originate loopback/1005@127.0.0.1/answered 0");
-    QCOMPARE(d.var(0, "origination_uuid"), "U1");
-    QCOMPARE(d.var(1, "origination_uuid"), QString());
-    QCOMPARE(d.legs[1].endpoint, "loopback/1005@127.0.0.1/alarm");
-    QCOMPARE(d.var(1, "leg_delay_start"), "30");
-    QCOMPARE(d.conference(), "room1");
-
-    QVERIFY(LabDialString::parse(
-        "{origination_caller_id_name='Сидорова Анна',presence_id=1003@127.0.0.1}loopback/1003/pstn "
-        "&conference(room3@default)",
-        &d, &error));
-    QCOMPARE(d.legs.size(), 1);
-    QCOMPARE(d.globals.value("origination_caller_id_name"), "Сидорова Анна");
-    QCOMPARE(d.conference(), "room3");
-    // Blanks inside quotes belong to the value, not to the split between dial string and destination.
+    // Blanks and commas inside quotes belong to the value, not to the split between legs and destination.
     QVERIFY(LabDialString::parse("{origination_caller_id_name='room 1, east'}user/1001 room1 XML conference",
                                  &d, &error));
     QCOMPARE(d.globals.value("origination_caller_id_name"), "room 1, east");
     QCOMPARE(d.legs.size(), 1);
     QCOMPARE(d.conference(), "room1");
+    QVERIFY(LabDialString::parse("{presence_id=1003@127.0.0.1}loopback/1003/pstn &conference(room3@default)",
+                                 &d, &error));
+    QCOMPARE(d.conference(), "room3");
     QVERIFY(LabDialString::parse("user/1005@127.0.0.1 &park()", &d, &error));
     QCOMPARE(d.conference(), QString());
     QVERIFY(!LabDialString::parse("{a=1 user/1", &d, &error));
@@ -116,10 +99,9 @@ void LabCallsTest::answeredUserJoinsAndLeavesTheConference()
     const QString uuid = "3ed265c9-6246-4315-a451-34d1c1ce188f";
     const QByteArray job = c.request(userOriginate("room1", "1005@127.0.0.1", uuid)).header("Job-UUID");
 
-    // Ringing: the channel exists and the user shows as progressing.
+    // Ringing: the user shows as progressing.
     const LabFrame ringing = c.waitEvent(presence("1005@127.0.0.1", "progressing"));
     QCOMPARE(LabFixture::problems(ringing, "0031", {{"Channel-Call-UUID", uuid}}), QString());
-    QVERIFY(c.api("show channels").body.contains(uuid.toUtf8()));
 
     QCOMPARE(jobResult(c, job), "+OK " + uuid + "\n");
     QCOMPARE(LabFixture::problems(c.waitAction("conference-create"), "0007", {{"Conference-Name", "room1"}}),
@@ -130,12 +112,9 @@ void LabCallsTest::answeredUserJoinsAndLeavesTheConference()
                                    {"Caller-Caller-ID-Number", "1005"},
                                    {"Channel-Call-UUID", uuid},
                                    {"Member-ID", "1"},
-                                   {"Member-Type", "member"},
-                                   {"Member-Ghost", "false"},
                                    {"Speak", "true"},
                                    {"Talking", "false"}}),
              QString());
-    QVERIFY(add.body.endsWith("\"Action\":\"add-member\"}"));
     QVERIFY(c.waitEvent(presence("1005@127.0.0.1", "active")).isValid());
 
     // The user answered before the alarm leg was due: no alarm.
@@ -143,14 +122,10 @@ void LabCallsTest::answeredUserJoinsAndLeavesTheConference()
     for (const LabFrame &f : c.takeEvents())
         QVERIFY(f.field("Event-Subclass") != "alert::notify");
 
+    // The member list url-encodes the callee name the console gave.
     const QByteArray xml = c.api("conference xml_list").body;
-    QVERIFY(xml.startsWith(
-        "<?xml version=\"1.0\"?>\n<conferences>\n  <conference name=\"room1\" member-count=\"1\""));
-    for (const char *part : {"<id>1</id>", "<caller_id_number>1005</caller_id_number>",
-                             "<caller_id_name>%D0%A2%D0%B5%D1%81%D1%82</caller_id_name>",
-                             "<can_speak>true</can_speak>", "<is_ghost>false</is_ghost>"})
-        QVERIFY2(xml.contains(part), part);
-    QVERIFY(xml.endsWith("</conferences>\n"));
+    QVERIFY(xml.contains("<conference name=\"room1\" member-count=\"1\""));
+    QVERIFY(xml.contains("<caller_id_name>%D0%A2%D0%B5%D1%81%D1%82</caller_id_name>"));
 
     // Hang-up: the member leaves, the conference goes with it, the user is idle again.
     QCOMPARE(c.api("uuid_kill " + uuid.toUtf8()).body, "+OK\n");
@@ -213,31 +188,6 @@ void LabCallsTest::failedCallsEndWithTheRealCause()
     QCOMPARE(jobResult(c, job), "-ERR NORMAL_CLEARING\n");
 }
 
-void LabCallsTest::publicNetworkPartyJoinsUnderItsContext()
-{
-    LabFixture lab;
-    LabClient c;
-    QVERIFY(lab.ok() && c.login(lab.port()));
-    QCOMPARE(lab.run("pstn 000 nonexistent"), "+OK 000 nonexistent");
-    QCOMPARE(lab.run("pstn 8800 busy"), "+OK 8800 busy 1");
-
-    const QString uuid = LabEvent::newUuid();
-    QCOMPARE(originate(c, pstnOriginate("pstn", "5551234", uuid)), "+OK " + uuid + "\n");
-    const LabFrame add = c.waitAction("add-member");
-    QVERIFY(!add.json().contains("Channel-Presence-ID"));
-    QCOMPARE(add.mismatches({{"Caller-Caller-ID-Number", "pstn:5551234"}, {"Channel-Call-UUID", uuid}}),
-             QString());
-    QVERIFY(c.api("conference room1 xml_list")
-                .body.contains("<caller_id_number>pstn:5551234</caller_id_number>"));
-
-    // Behaviour by prefix: the longest prefix wins over the default.
-    QCOMPARE(originate(c, pstnOriginate("pstn", "000111")), "-ERR UNALLOCATED_NUMBER\n");
-    QCOMPARE(originate(c, pstnOriginate("pstn", "88005553535")), "-ERR USER_BUSY\n");
-    // Public-network legs carry no presence.
-    for (const LabFrame &f : c.takeEvents())
-        QVERIFY(f.field("Event-Name") != "PRESENCE_IN");
-}
-
 void LabCallsTest::memberCommandsFollowTheRealServer()
 {
     LabFixture lab;
@@ -245,9 +195,20 @@ void LabCallsTest::memberCommandsFollowTheRealServer()
     QVERIFY(lab.ok() && c.login(lab.port()));
     lab.run("register 1001");
     QVERIFY(originate(c, userOriginate("room1", "1001@127.0.0.1", LabEvent::newUuid())).startsWith("+OK"));
-    QVERIFY(originate(c, pstnOriginate("gw", "5550000")).startsWith("+OK"));
-    QVERIFY(c.waitAction("add-member").isValid() && c.waitAction("add-member").isValid());
+    QVERIFY(c.waitAction("add-member").isValid());
+    // A public-network party joins under its context and carries no presence.
+    const QString uuid = LabEvent::newUuid();
+    QCOMPARE(originate(c, pstnOriginate("gw", "5550000", uuid)), "+OK " + uuid + "\n");
+    const LabFrame pstn = c.waitAction("add-member");
+    QVERIFY(!pstn.json().contains("Channel-Presence-ID"));
+    QCOMPARE(pstn.mismatches({{"Caller-Caller-ID-Number", "gw:5550000"}, {"Channel-Call-UUID", uuid}}),
+             QString());
     QCOMPARE(c.api("conference room1 count").body, "2");
+    // Behaviour by prefix: the longest prefix wins over the default.
+    lab.run("pstn 000 nonexistent");
+    lab.run("pstn 8800 busy");
+    QCOMPARE(originate(c, pstnOriginate("pstn", "000111")), "-ERR UNALLOCATED_NUMBER\n");
+    QCOMPARE(originate(c, pstnOriginate("pstn", "88005553535")), "-ERR USER_BUSY\n");
 
     // Mute and unmute: reply text, event, and the listed flag.
     QCOMPARE(c.api("conference room1 mute 2").body, "+OK mute 2\n");
@@ -270,18 +231,14 @@ void LabCallsTest::memberCommandsFollowTheRealServer()
     QCOMPARE(LabFixture::problems(c.waitAction("start-talking"), "0027",
                                   {{"Talking", "true"}, {"Member-ID", "1"}}),
              QString());
-    QVERIFY(c.api("conference xml_list").body.contains("<talking>true</talking>"));
     QCOMPARE(lab.run("talk 1001 stop"), "+OK 1");
     QCOMPARE(c.waitAction("stop-talking").field("Talking"), "false");
-    QVERIFY(lab.run("talk 1009 start").startsWith("-ERR"));
 
     // Transfer keeps the Member-ID and creates the target conference.
     c.takeEvents();
     QCOMPARE(c.api("conference room1 transfer room2 1").body, "+OK Member '1' sent to conference room2.\n");
     QCOMPARE(LabFixture::problems(c.waitAction("transfer"), "0063", {{"New-Conference-Name", "room2"}}),
              QString());
-    QCOMPARE(c.waitAction("del-member").field("Conference-Name"), "room1");
-    QCOMPARE(c.waitAction("conference-create").field("Conference-Name"), "room2");
     QCOMPARE(c.waitAction("add-member")
                  .mismatches({{"Conference-Name", "room2"},
                               {"Member-ID", "1"},

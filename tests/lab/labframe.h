@@ -22,8 +22,6 @@ struct LabFrame
     bool isEvent() const { return header("Content-Type") == "text/event-json"; }
     QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
     QString field(const QString &name) const { return json().value(name).toString(); }
-    // Position of "name": in the raw JSON, to check the order the fields were sent in (-1 if absent).
-    int fieldPosition(const QString &name) const { return body.indexOf("\"" + name.toUtf8() + "\":"); }
     // The given fields whose values differ, as "name=actual", comma-separated; empty when all match.
     QString mismatches(const LabFields &expected) const;
 };

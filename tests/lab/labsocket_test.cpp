@@ -4,7 +4,6 @@
 #include "tests/lab/labclient.h"
 #include "tests/lab/labfixture.h"
 
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
 #include <QUuid>
@@ -14,12 +13,9 @@ class LabSocketTest : public QObject
     Q_OBJECT
 private slots:
     void sessionRepliesAndRefusalsMatchTheRecording();
-    void refusedAddressGetsRudeRejection();
     void eventsReachOnlyTheirSubscribers();
     void sendEventEchoesToEverySubscriberWithTheSenderIncluded();
-    void bgapiRepliesAtOnceAndReportsTheJobLater();
-    void splitAndPipelinedRequestsAreAnsweredInOrder();
-    void programStartsWithTheDemoDirectoryAndScript();
+    void bgapiAndPipelinedRequestsAreAnsweredInOrder();
 };
 
 static LabClient::Match custom(const QString &subclass)
@@ -62,72 +58,38 @@ void LabSocketTest::sessionRepliesAndRefusalsMatchTheRecording()
     QVERIFY(early.connectTo(lab.port()) && early.nextFrame().isValid());
     QCOMPARE(early.api("list_users").header("Reply-Text"), "-ERR invalid");
     QVERIFY(early.waitClosed());
-}
 
-void LabSocketTest::refusedAddressGetsRudeRejection()
-{
-    LabFixture lab(0.01, {"10.0.0.0/8"});
-    LabClient c;
-    QVERIFY(lab.ok() && c.connectTo(lab.port()));
-    QVERIFY(c.waitClosed());
-    const QByteArray rude = c.nextFrame(100).raw;
-    QCOMPARE(rude + c.nextFrame(100).raw, LabFixture::reference("016"));
-
-    // Opening the list lets the same address in again.
+    // An address outside the allowed list is rejected rudely, until the list lets it in.
+    QCOMPARE(lab.run("allow 10.0.0.0/8"), "+OK");
+    LabClient refused, allowed;
+    QVERIFY(refused.connectTo(lab.port()) && refused.waitClosed());
+    const QByteArray rude = refused.nextFrame(100).raw;
+    QCOMPARE(rude + refused.nextFrame(100).raw, LabFixture::reference("016"));
     QCOMPARE(lab.run("allow 127.0.0.0/8,10.0.0.0/8"), "+OK");
-    LabClient allowed;
     QVERIFY(allowed.login(lab.port()));
 }
 
 void LabSocketTest::eventsReachOnlyTheirSubscribers()
 {
     LabFixture lab;
-    LabClient console, jobsOnly, alertsOnly, everything, plain, nothing;
+    // The console's full subscription, a listener of one CUSTOM subclass, and a control connection
+    // that never subscribes.
+    LabClient console, alertsOnly, nothing;
     QVERIFY(lab.ok() && console.login(lab.port()));
-    const QList<QPair<LabClient *, QByteArray>> subscriptions = {
-        {&jobsOnly, "json BACKGROUND_JOB"},
-        {&alertsOnly, "json CUSTOM alert::notify"},
-        {&everything, "json ALL"},
-        {&plain, "plain CUSTOM conference::maintenance"},
-        {&nothing, {}},
-    };
-    for (const auto &s : subscriptions) {
-        QVERIFY(s.first->login(lab.port(), "ClueCon", false));
-        if (!s.second.isEmpty())
-            QCOMPARE(s.first->request("event " + s.second + "\n\n").header("Reply-Text"),
-                     "+OK event listener enabled " + s.second.left(s.second.indexOf(' ')));
-    }
-
+    QVERIFY(alertsOnly.login(lab.port(), "ClueCon", false) && nothing.login(lab.port(), "ClueCon", false));
+    QCOMPARE(alertsOnly.request("event json CUSTOM alert::notify\n\n").header("Reply-Text"),
+             "+OK event listener enabled json");
     QCOMPARE(lab.run("register 1002"), "+OK registered 1002");
     QVERIFY(console.waitEvent(custom("sofia::register")).isValid());
-    QVERIFY(everything.waitEvent(custom("sofia::register")).isValid());
 
-    // A CUSTOM listener gets only its own subclasses; BACKGROUND_JOB listeners get no CUSTOM events.
+    // A CUSTOM listener gets only its own subclasses.
     console.request("sendevent CUSTOM\nEvent-Subclass: alert::notify\nUser-Name: 1002@127.0.0.1\n\n");
     QVERIFY(alertsOnly.waitEvent(custom("alert::notify")).isValid());
     QTest::qWait(50);
     for (const LabFrame &f : alertsOnly.takeEvents())
         QVERIFY2(custom("alert::notify")(f), f.body.constData());
-    QVERIFY(jobsOnly.takeEvents().isEmpty());
     QVERIFY(nothing.takeEvents().isEmpty());
     QVERIFY(nothing.unparsed().isEmpty());
-
-    // Plain subscribers get "text/event-plain" with url-encoded values.
-    console.request("sendevent CUSTOM\nEvent-Subclass: conference::maintenance\nAction: play-file\n"
-                    "File: /tmp/a b.wav\n\n");
-    const LabFrame plainEvent = plain.nextFrame();
-    QCOMPARE(plainEvent.header("Content-Type"), "text/event-plain");
-    QVERIFY(plainEvent.body.startsWith(
-        "Event-Subclass: conference%3A%3Amaintenance\nCommand: sendevent%20CUSTOM\n"));
-    QVERIFY(plainEvent.body.contains("\nFile: /tmp/a%20b.wav\n"));
-    QVERIFY(plainEvent.body.endsWith("\n\n"));
-
-    // noevents stops the flow for that connection only.
-    QCOMPARE(alertsOnly.request("noevents\n\n").header("Reply-Text"), "+OK no longer listening for events");
-    console.request("sendevent CUSTOM\nEvent-Subclass: alert::notify\nUser-Name: 1003@127.0.0.1\n\n");
-    QVERIFY(console.waitEvent("User-Name", "1003@127.0.0.1").isValid());
-    QTest::qWait(50);
-    QVERIFY(alertsOnly.takeEvents().isEmpty());
 }
 
 void LabSocketTest::sendEventEchoesToEverySubscriberWithTheSenderIncluded()
@@ -158,30 +120,16 @@ void LabSocketTest::sendEventEchoesToEverySubscriberWithTheSenderIncluded()
                                        {"Command", "sendevent"},
                                        {"Event-UUID", eventUuid}}),
                  QString());
-        // Order as the real server sends it: the command, the client's headers, then the server's block.
-        QCOMPARE(e.fieldPosition("Command"), 1);
-        QVERIFY(e.fieldPosition("Conference-Name") < e.fieldPosition("Event-UUID"));
-        QVERIFY(e.fieldPosition("Event-UUID") < e.fieldPosition("Core-UUID"));
     }
-
-    // A body travels as "_body" with its length, the subclass first when named on the command line.
-    sender.request("sendevent CUSTOM\nEvent-Subclass: alert::notify\nContent-Length: 12\n\nhello world\n\n");
-    const LabFrame withBody = other.waitEvent(custom("alert::notify"));
-    QCOMPARE(LabFixture::problems(
-                 withBody, "0045",
-                 {{"_body", "hello world\n"}, {"Content-Length", "12"}, {"Command", "sendevent CUSTOM"}}),
-             QString());
-    QCOMPARE(withBody.fieldPosition("Event-Subclass"), 1);
 }
 
-void LabSocketTest::bgapiRepliesAtOnceAndReportsTheJobLater()
+void LabSocketTest::bgapiAndPipelinedRequestsAreAnsweredInOrder()
 {
     LabFixture lab;
     LabClient c;
     QVERIFY(lab.ok() && c.login(lab.port()));
     const LabFrame reply = c.request("bgapi originate user/1005@127.0.0.1 &park()\n\n");
     const QByteArray job = reply.header("Job-UUID");
-    QCOMPARE(job.size(), 36);
     // Same bytes as the recording once the job id is put in.
     QCOMPARE(reply.raw, LabFixture::reference("051").replace("39992d84-5d0b-4c53-b100-acf9c45048be", job));
 
@@ -194,56 +142,16 @@ void LabSocketTest::bgapiRepliesAtOnceAndReportsTheJobLater()
              QString());
     QCOMPARE(done.json().keys(), LabFixture::referenceFields("0004"));
 
-    // The client may choose the job id.
-    const QByteArray own = "11111111-2222-3333-4444-555555555555";
-    QCOMPARE(c.request("bgapi create_uuid\nJob-UUID: " + own + "\n\n").header("Job-UUID"), own);
-    QCOMPARE(c.waitEvent("Job-UUID", own).field("_body").size(), 36);
-}
-
-void LabSocketTest::splitAndPipelinedRequestsAreAnsweredInOrder()
-{
-    LabFixture lab;
-    LabClient c;
-    QVERIFY(lab.ok() && c.login(lab.port()));
+    // A request split over segments, and three in one segment with carriage returns: answered in order.
     for (const char *part : {"api ver", "sion\n", "\n"}) {
         c.send(part);
         QTest::qWait(30);
     }
     QCOMPARE(c.nextReply().body, "FreeSWITCH Version 1.11.1-release~64bit ( 64bit)\n");
 
-    // Three requests in one segment, carriage returns included: three replies in order.
     c.send("api user_data 1001@127.0.0.1 attr role\r\n\r\napi db insert/t/k/v\n\napi db select/t/k\n\n");
     for (const char *body : {"dispatcher", "+OK", "v"})
         QCOMPARE(c.nextReply().body, body);
-}
-
-void LabSocketTest::programStartsWithTheDemoDirectoryAndScript()
-{
-    const QString source = qEnvironmentVariable("TESMAR_SOURCE_DIR");
-    const QString program = qEnvironmentVariable("TESMAR_BINARY_DIR") + "/lab/tesmar-lab";
-    QProcess lab;
-    lab.setProcessChannelMode(QProcess::MergedChannels);
-    lab.start(program, {"--listen", "127.0.0.1:0", "--control-port", "0", "--password", "lab-secret",
-                        "--directory", source + "/lab/directory", "--script", source + "/lab/demo.lab",
-                        "--time-scale", "0.01", "--sip-listen", "127.0.0.1:0"});
-    QString output;
-    QRegularExpressionMatch m;
-    const QRegularExpression listening("event socket on 127\\.0\\.0\\.1:(\\d+)");
-    QVERIFY(LabClient::waitUntil(
-        [&] { return (m = listening.match(output += QString::fromUtf8(lab.readAll()))).hasMatch(); }, 5000));
-    LabClient c;
-    QVERIFY(c.login(quint16(m.captured(1).toUInt()), "lab-secret"));
-    // The demo script registers its users; wait until it has run.
-    QVERIFY(LabClient::waitUntil(
-        [&] { return c.api("list_users").body.contains("\n1004|default|127.0.0.1|default|sofia/"); }, 5000));
-    QCOMPARE(c.api("user_data 1002@127.0.0.1 attr allow").body, "recordings;settings;control");
-    lab.terminate();
-    QVERIFY(lab.waitForFinished(3000));
-
-    QProcess bad;
-    bad.start(program, {"--listen", "nowhere"});
-    QVERIFY(bad.waitForFinished(3000));
-    QCOMPARE(bad.exitCode(), 2);
 }
 
 QTEST_GUILESS_MAIN(LabSocketTest)
