@@ -94,7 +94,7 @@ void E2eDatabaseTest::dispatcherReadsPasswordAndSampleRecordings()
     const QList<QStringList> conferences =
         db.query("SELECT id, UNIX_TIMESTAMP(startrecord), conference, xml FROM cdr WHERE has_record=1 AND "
                  "UNIX_TIMESTAMP(endtime) >= " +
-                 since);
+                 since + " ORDER BY startrecord"); // oldest first: the sample, not what other tests recorded
     const QList<QStringList> calls = db.query(
         "SELECT UNIX_TIMESTAMP(starttime), UNIX_TIMESTAMP(endtime), filename, CONCAT(caller, callee) "
         "FROM recordings WHERE UNIX_TIMESTAMP(endtime) >= " +
