@@ -13,6 +13,8 @@ class SnapshotScanner
 {
 public:
     explicit SnapshotScanner(const QString &xml);
+    // The scanner reads the text in place: a temporary would be gone before it is read.
+    explicit SnapshotScanner(QString &&) = delete;
 
     // As QXmlStreamReader's: true at the next child start tag, false at the parent's end.
     bool readNextStartElement();

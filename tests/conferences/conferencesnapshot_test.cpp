@@ -98,11 +98,12 @@ private slots:
     {
         QFETCH(QString, xml);
         QFETCH(bool, quick);
-        SnapshotScanner slow(forTheTree(xml));
+        const QString treeXml = forTheTree(xml);
+        SnapshotScanner slow(treeXml);
         slow.finish();
         QVERIFY(slow.failed());
         Snapshot tree, snapshot;
-        const Snapshot::Status expectedStatus = tree.read(forTheTree(xml));
+        const Snapshot::Status expectedStatus = tree.read(treeXml);
         const Snapshot::Status status = snapshot.read(xml);
         QCOMPARE(describe(status, snapshot.conferences()), describe(expectedStatus, tree.conferences()));
         if (status == Snapshot::Broken)
