@@ -9,6 +9,7 @@
 #include "conferences/conferenceparticipantsmodel.h"
 #include "esl/esl2.h"
 #include "sip/cpjsipsua.h"
+#include "tests/support/freemediaport.h"
 #include "tests/support/labenv.h"
 #include "users/userlistmodel.h"
 
@@ -24,18 +25,6 @@
 using PM = ConferenceParticipantsModel;
 
 namespace {
-
-// An RTP port pair nobody uses: the agent's default one is shared by every agent on the machine.
-int freeMediaPort()
-{
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        QUdpSocket rtp, rtcp;
-        if (rtp.bind(QHostAddress(QHostAddress::LocalHost), 0) && rtp.localPort() < 65000 &&
-            rtcp.bind(QHostAddress(QHostAddress::LocalHost), rtp.localPort() + 1))
-            return rtp.localPort();
-    }
-    return 0;
-}
 
 // The console after a login: event-socket client, the two models, the conference control wired as
 // the login cycle and the main window wire them, and the SIP agent with the dispatcher's account.

@@ -16,6 +16,7 @@
 #include "records/recordspage.h"
 #include "records/timeeditwithapplyfilter.h"
 #include "sip/cpjsipsua.h"
+#include "tests/support/freemediaport.h"
 #include "tests/support/labenv.h"
 #include "ui/consoleparts.h"
 #include "ui/mainappframewindow3.h"
@@ -56,18 +57,6 @@ QString control(const LabEnv &env, const QString &command)
         return QString::fromUtf8(status);
     until([&] { return reply.size() - end - 1 >= size; });
     return QString::fromUtf8(reply.mid(end + 1, size));
-}
-
-// An RTP port pair nobody uses, so parallel runs keep their media apart.
-int freeMediaPort()
-{
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        QUdpSocket rtp, rtcp;
-        if (rtp.bind(QHostAddress(QHostAddress::LocalHost), 0) && rtp.localPort() < 65000 &&
-            rtcp.bind(QHostAddress(QHostAddress::LocalHost), rtp.localPort() + 1))
-            return rtp.localPort();
-    }
-    return 0;
 }
 
 // A sample recording reaches the agent about 8 dB above the lab's comfort tone (-13 against

@@ -10,6 +10,7 @@
 #include "sip/cpjsipsua.h"
 #include "tests/lab/labclient.h"
 #include "tests/lab/labfixture.h"
+#include "tests/support/freemediaport.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -17,19 +18,6 @@
 #include <QtTest>
 
 namespace {
-
-// An RTP port (and the RTCP one above it) nobody uses: the agent's default port is shared by
-// every agent on the machine, and parallel test runs would steal each other's media.
-int freeMediaPort()
-{
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        QUdpSocket rtp, rtcp;
-        if (rtp.bind(QHostAddress(QHostAddress::LocalHost), 0) && rtp.localPort() < 65000 &&
-            rtcp.bind(QHostAddress(QHostAddress::LocalHost), rtp.localPort() + 1))
-            return rtp.localPort();
-    }
-    return 0;
-}
 
 // The console's own template for calling a user into a conference, with its loud-alarm leg.
 QByteArray originate(const QString &uuid, const QString &secure = "forbidden")
