@@ -30,33 +30,9 @@
 
 namespace {
 
-// One command on the lab's control port; the data of a "+OK <n>" reply, or the status line.
-// The event loop runs meanwhile: the lab may be calling the console's own agent.
-QString control(const LabEnv &env, const QString &command)
+QString controlText(const LabEnv &env, const QString &command)
 {
-    QTcpSocket socket;
-    socket.connectToHost("127.0.0.1", env.port("LAB_CONTROL_PORT"));
-    if (!QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; }, 3000))
-        return "-ERR no control port";
-    socket.write(command.toUtf8() + "\n");
-    QByteArray reply;
-    auto until = [&](auto done) {
-        return QTest::qWaitFor(
-            [&] {
-                reply += socket.readAll();
-                return done();
-            },
-            15000);
-    };
-    until([&] { return reply.contains('\n'); });
-    const int end = reply.indexOf('\n');
-    const QByteArray status = reply.left(end);
-    bool sized = false;
-    const int size = status.startsWith("+OK ") ? status.mid(4).toInt(&sized) : 0;
-    if (!sized)
-        return QString::fromUtf8(status);
-    until([&] { return reply.size() - end - 1 >= size; });
-    return QString::fromUtf8(reply.mid(end + 1, size));
+    return QString::fromUtf8(env.control(command));
 }
 
 // A sample recording reaches the agent about 8 dB above the lab's comfort tone (-13 against
@@ -190,7 +166,7 @@ private slots:
         m_window->show();
         // The agent registered with the lab: the lab's user list shows its contact.
         const QString dispatcher = m_env.value("LAB_DISPATCHER_USER");
-        QTRY_VERIFY_WITH_TIMEOUT(control(m_env, "users")
+        QTRY_VERIFY_WITH_TIMEOUT(controlText(m_env, "users")
                                      .contains(QRegularExpression("(^|\\n)" + dispatcher + " sip:" +
                                                                   dispatcher + "@127\\.0\\.0\\.1:")),
                                  15000);
@@ -294,7 +270,7 @@ private slots:
         // A conference an interrupted earlier run left behind goes first.
         for (const QString &left : ConferenceListModel::instance()->dispatcherConferences())
             if (left.startsWith("e2e-rec-"))
-                control(m_env, "api conference " + left + " kick all");
+                controlText(m_env, "api conference " + left + " kick all");
         QTRY_VERIFY_WITH_TIMEOUT(ConferenceListModel::instance()->dispatcherConferences().isEmpty(), 5000);
         m_window->PlayButtonPressed();
         QTRY_COMPARE(m_boxes,
@@ -305,7 +281,7 @@ private slots:
         // control does; the agent answers by itself.
         m_conference = "e2e-rec-" + QString::number(QDateTime::currentMSecsSinceEpoch() % 100000);
         const QString dispatcher = uri(m_env.value("LAB_DISPATCHER_USER"));
-        QVERIFY(control(m_env, "api originate user/" + dispatcher + " &conference(" + m_conference + ")")
+        QVERIFY(controlText(m_env, "api originate user/" + dispatcher + " &conference(" + m_conference + ")")
                     .startsWith("+OK"));
         QTRY_VERIFY_WITH_TIMEOUT(
             ConferenceListModel::instance()->dispatcherConferences().contains(m_conference), 15000);
@@ -383,7 +359,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(fileEvents("play-file"), 3, 5000);
         m_window->close();
         QTRY_COMPARE_WITH_TIMEOUT(fileEvents("play-file-done"), 3, 5000);
-        QVERIFY(control(m_env, "api conference " + m_conference + " kick all").startsWith("+OK"));
+        QVERIFY(controlText(m_env, "api conference " + m_conference + " kick all").startsWith("+OK"));
         QCOMPARE(m_boxes.size(), 1);
     }
 };

@@ -4,6 +4,7 @@
 #include <QHostAddress>
 #include <QRegularExpression>
 #include <QTcpSocket>
+#include <QTest>
 
 #ifndef TESMAR_LAB_ENV_FILE
 #define TESMAR_LAB_ENV_FILE ".lab/env"
@@ -42,19 +43,27 @@ QByteArray LabEnv::control(const QString &command) const
     QTcpSocket s;
     s.connectToHost(QHostAddress::LocalHost, port(QStringLiteral("LAB_CONTROL_PORT")));
     s.write(command.toUtf8() + '\n');
-    // Generous waits: a busy machine runs several labs and suites at once.
-    while (!s.canReadLine() && s.waitForReadyRead(30000)) {
-    }
-    const QByteArray status = s.readLine().trimmed();
+    // The event loop keeps running: the lab may be calling the test's own SIP agent, which
+    // answers from it. Generous waits: a busy machine runs several labs and suites at once.
+    QByteArray reply;
+    const auto until = [&](const auto &done) {
+        return QTest::qWaitFor(
+            [&] {
+                reply += s.readAll();
+                return done();
+            },
+            30000);
+    };
+    until([&] { return reply.contains('\n'); });
+    const int end = reply.indexOf('\n');
+    const QByteArray status = end < 0 ? QByteArray() : reply.left(end).trimmed();
     const QRegularExpressionMatch sized =
         QRegularExpression(QStringLiteral("^\\+OK (\\d+)$")).match(QString::fromLatin1(status));
     if (!sized.hasMatch())
         return status.isEmpty() ? QByteArray("-ERR no reply from the control port") : status;
     const int size = sized.captured(1).toInt();
-    QByteArray data = s.readAll();
-    while (data.size() < size && s.waitForReadyRead(30000))
-        data += s.readAll();
-    return data.left(size);
+    until([&] { return reply.size() - end - 1 >= size; });
+    return reply.mid(end + 1, size);
 }
 
 QString LabEnv::unquote(const QString &text)
