@@ -226,20 +226,26 @@ void ConferenceControl::sendPlaceholder(QString placeholder, const QString &call
             placeholder.arg(CommandSafety::headerValue(callUuid)).arg(CommandSafety::headerValue(jobUuid)));
 }
 
+bool ConferenceControl::callReplyArrived(const QString &res, const QStringList &ctx)
+{
+    if (ctx.size() < 4) {
+        qCritical() << "MainAppFrameWindow3::doCallToConference(): context size < 4:" << ctx.size();
+        return false;
+    }
+    if (!res.trimmed().isEmpty())
+        return true;
+    // Not connected: nothing reaches the server, not even a placeholder.
+    qWarning().noquote() << QStringLiteral("Вызов %1 в конференцию %2 не выполнен: %3")
+                                .arg(ctx.at(3), ctx.at(2), QString::fromUtf8(kNoAnswer));
+    setFailed(callRow(ctx.at(2), ctx.at(3)), QString::fromUtf8(kCallErrorPrefix) + kNoAnswer);
+    return false;
+}
+
 void ConferenceControl::doCallToConference(QString res, QVariant ctxVariant)
 {
     QStringList ctx = ctxVariant.toStringList();
-    if (ctx.size() < 4) {
-        qCritical() << "MainAppFrameWindow3::doCallToConference(): context size < 4:" << ctx.size();
+    if (!callReplyArrived(res, ctx))
         return;
-    }
-    if (res.trimmed().isEmpty()) {
-        // Not connected: nothing reaches the server, not even a placeholder.
-        qWarning().noquote() << QStringLiteral("Вызов %1 в конференцию %2 не выполнен: %3")
-                                    .arg(ctx.at(3), ctx.at(2), QString::fromUtf8(kNoAnswer));
-        setFailed(callRow(ctx.at(2), ctx.at(3)), QString::fromUtf8(kCallErrorPrefix) + kNoAnswer);
-        return;
-    }
     const QString uuid = res.trimmed();
     if (res.contains(QLatin1String("-ERR")) || !CommandSafety::isBareArgument(uuid)) {
         qWarning() << "api create_uuid returned error:" << res;
@@ -258,16 +264,8 @@ void ConferenceControl::doCallToConference(QString res, QVariant ctxVariant)
 void ConferenceControl::saveCallJobId(QString res, QVariant ctxVariant)
 {
     const QStringList ctx = ctxVariant.toStringList();
-    if (ctx.size() < 4) {
-        qCritical() << "MainAppFrameWindow3::doCallToConference(): context size < 4:" << ctx.size();
+    if (!callReplyArrived(res, ctx))
         return;
-    }
-    if (res.trimmed().isEmpty()) {
-        qWarning().noquote() << QStringLiteral("Вызов %1 в конференцию %2 не выполнен: %3")
-                                    .arg(ctx.at(3), ctx.at(2), QString::fromUtf8(kNoAnswer));
-        setFailed(callRow(ctx.at(2), ctx.at(3)), QString::fromUtf8(kCallErrorPrefix) + kNoAnswer);
-        return;
-    }
     if (res.contains(QLatin1String("-ERR"))) {
         qWarning() << "bgapi originate error:" << res;
         setFailed(callRow(ctx.at(2), ctx.at(3)),

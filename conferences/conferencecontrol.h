@@ -90,6 +90,8 @@ private:
     void sendKick(const QString &conference, const QString &memberId);
     void sendKill(const QString &conference, const QString &callUuid);
     void sendPlaceholder(QString placeholder, const QString &callUuid, const QString &jobUuid);
+    // False, with the row marked failed, when a step of the call chain got no reply (or a bad context).
+    bool callReplyArrived(const QString &res, const QStringList &ctx);
     void refuse(const QString &text);
 
     QPointer<ESL2> m_esl;
