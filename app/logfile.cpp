@@ -140,8 +140,9 @@ bool localIsUtf8()
 
 // Below this the debug log holds a line back; a warning must never wait.
 constexpr int kFlushLevel = WARNING;
-// Held-back standard error output is written early once it grows past this.
-constexpr int kMaxPendingStderr = 64 * 1024;
+// Held-back characters are written by the writing thread itself once they grow past this,
+// which bounds the memory a stalled disk can take.
+constexpr qint64 kMaxPending = 32 * 1024 * 1024;
 
 QString dashedDate(const QDate &date)
 {
@@ -245,7 +246,15 @@ void LogFile::runFlusher()
         }
         // Let the lines of the next moment join this write.
         m_wake.wait(&m_lock, kFlushIntervalMs);
-        flushLocked();
+        QVector<PendingLine> lines;
+        lines.swap(m_pending);
+        m_pendingChars = 0;
+        m_dirty = false;
+        std::unique_lock<std::mutex> io(m_ioLock);
+        locker.unlock();
+        writeOut(lines);
+        io.unlock();
+        locker.relock();
     }
 }
 
@@ -257,13 +266,35 @@ void LogFile::flush()
 
 void LogFile::flushLocked()
 {
-    if (!m_pendingStderr.isEmpty()) {
-        fwrite(m_pendingStderr.constData(), 1, static_cast<size_t>(m_pendingStderr.size()), stderr);
-        m_pendingStderr.clear();
-    }
-    if (m_file)
-        m_file->flush();
+    const std::lock_guard<std::mutex> io(m_ioLock);
+    writeOut(m_pending);
+    m_pending.clear();
+    m_pendingChars = 0;
     m_dirty = false;
+}
+
+void LogFile::writeOut(const QVector<PendingLine> &lines)
+{
+    QByteArray file;
+    QByteArray err;
+    for (const PendingLine &line : lines) {
+        file += line.prefix;
+        file += line.text.toUtf8();
+        file += '\n';
+        if (!localIsUtf8()) {
+            err += line.prefix;
+            err += line.text.toLocal8Bit();
+            err += '\n';
+        }
+    }
+    const QByteArray &toStderr = localIsUtf8() ? file : err;
+    if (!toStderr.isEmpty())
+        fwrite(toStderr.constData(), 1, static_cast<size_t>(toStderr.size()), stderr);
+    if (m_file) {
+        if (!file.isEmpty())
+            m_file->write(file);
+        m_file->flush();
+    }
 }
 
 void LogFile::write(int level, const QString &text)
@@ -274,13 +305,13 @@ void LogFile::write(int level, const QString &text)
     if (!m_file)
         return;
     const BusyGuard busy;
-
     const QByteArray prefix = timestamp(&m_stampSecond, &m_stampText) + levelTag(level);
-    const QByteArray utf8 = QByteArray(prefix + text.toUtf8() + '\n');
-    m_file->write(utf8);
     if (m_buffered && level < kFlushLevel) {
-        m_pendingStderr += localIsUtf8() ? utf8 : QByteArray(prefix + text.toLocal8Bit() + '\n');
-        if (m_pendingStderr.size() > kMaxPendingStderr)
+        // The text is shared, not copied: a megabyte reply logged in one line is encoded and
+        // written by the flusher thread while this one goes on with the reply.
+        m_pending.append({prefix, text});
+        m_pendingChars += text.size();
+        if (m_pendingChars > kMaxPending)
             flushLocked();
         if (!m_dirty) {
             m_dirty = true;
@@ -288,15 +319,11 @@ void LogFile::write(int level, const QString &text)
         }
     } else {
         // Lines before a crash are the ones most wanted: this one and all before it go out now.
+        m_pending.append({prefix, text});
         flushLocked();
-        if (localIsUtf8())
-            fwrite(utf8.constData(), 1, static_cast<size_t>(utf8.size()), stderr);
-        else
-            fputs(QByteArray(prefix + text.toLocal8Bit() + '\n').constData(), stderr);
     }
-
     if (m_viewer) {
-        const QString line = QString::fromUtf8(utf8);
+        const QString line = QString::fromUtf8(prefix) + text + QLatin1Char('\n');
         QScrollBar *bar = m_viewer->verticalScrollBar();
         const int position = bar->value();
         m_viewer->setPlainText(line + m_viewer->toPlainText());
@@ -311,7 +338,7 @@ bool LogFile::loadIntoViewer()
     QMutexLocker locker(&m_lock);
     if (!m_file || !m_viewer)
         return false;
-    m_file->flush();
+    flushLocked();
 
     QFile in(m_file->fileName());
     if (!in.open(QIODevice::ReadOnly | QIODevice::Text))

@@ -3,8 +3,10 @@
 #include <QByteArray>
 #include <QMutex>
 #include <QString>
+#include <QVector>
 #include <QWaitCondition>
 
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -22,9 +24,10 @@ enum LogLevel { DEBUG = 0, TRACE = 1, INFO = 2, WARNING = 3, ERROR = 4 };
 // from any thread; the viewer belongs to the GUI thread.
 //
 // The main log reaches its file with every line. The debug log, which takes tens of
-// thousands of lines per directory load, keeps its lines (file and standard error) in
-// memory for at most kFlushIntervalMs: a helper thread writes them out, every warning or
-// worse goes out at once with everything before it, and so does the rest at exit.
+// thousands of lines per directory load and whole megabyte replies, keeps its lines (file
+// and standard error) in memory for at most kFlushIntervalMs: a helper thread writes them
+// out, so the writing thread only formats; every warning or worse goes out at once with
+// everything before it, and so does the rest at exit.
 class LogFile
 {
 public:
@@ -55,17 +58,29 @@ public:
 private:
     void flushLocked();
     void runFlusher();
+    struct PendingLine
+    {
+        QByteArray prefix;
+        QString text;
+    };
+    // Encodes and writes lines taken from the pending list; the caller holds m_ioLock.
+    void writeOut(const QVector<PendingLine> &lines);
 
     QFile *m_file = nullptr;
     QPlainTextEdit *m_viewer = nullptr;
     std::string m_path;
     int m_threshold = DEBUG;
     QMutex m_lock;
-    // Debug log only: lines waiting for the flusher thread.
+    // Debug log only: lines waiting for the flusher thread, which encodes them for the file
+    // and standard error.
     bool m_buffered = false;
     bool m_dirty = false;
     bool m_stopping = false;
-    QByteArray m_pendingStderr;
+    QVector<PendingLine> m_pending;
+    qint64 m_pendingChars = 0;
+    // Taken under m_lock and held while bytes go out, so the flusher's writes and a warning's
+    // keep the order the lines came in without holding up the writers' formatting.
+    std::mutex m_ioLock;
     qint64 m_stampSecond = -1;
     QByteArray m_stampText;
     QWaitCondition m_wake;

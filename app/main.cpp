@@ -14,6 +14,7 @@
 
 int main(int argc, char *argv[])
 {
+    Startup::tuneAllocator();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tesmar"));
 

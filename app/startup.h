@@ -27,6 +27,9 @@ public:
 
     // ssh_init() now, ssh_finalize() when the process ends.
     static void initLibraries();
+    // Keeps freed memory in the process for the next reply instead of handing it back to the
+    // kernel; call before anything allocates much.
+    static void tuneAllocator();
     static void finalizeLibraries();
 
     // Solid window background in the active colour group.

@@ -9,6 +9,7 @@
 //   build/bench/users/coldload_bench [runs [one|per]]
 
 #include "app/logfile.h"
+#include "app/startup.h"
 #include "app/xmlconfig.h"
 #include "conferences/conferencelistmodel.h"
 #include "conferences/conferenceparticipantsmodel.h"
@@ -239,6 +240,8 @@ double median(QVector<double> values)
 
 int main(int argc, char **argv)
 {
+    // As the console starts.
+    Startup::tuneAllocator();
     qputenv("QT_QPA_PLATFORM", "offscreen");
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
     // "one": only the one-request path (for profiling it).
