@@ -15,6 +15,11 @@ const char *const kStartRecordQuery =
     "SELECT COLUMN_TYPE FROM INFORMATION_SCHEMA.COLUMNS WHERE table_schema=DATABASE() AND "
     "table_name='cdr' AND COLUMN_NAME='startrecord'";
 const char *const kRecordingsQuery = "SHOW TABLES like 'recordings'";
+// The tables whose rows carry their length, which lets the recordings list bound its window by
+// the start.
+const char *const kRecordSecondsQuery =
+    "SELECT TABLE_NAME FROM INFORMATION_SCHEMA.COLUMNS WHERE table_schema=DATABASE() AND "
+    "COLUMN_NAME='record_seconds'";
 
 class LibraryInitError : public QException
 {
@@ -102,6 +107,8 @@ void MySQLConnection::_connect(QString host, QString user, QString password)
     mysql_options(m_handle, MYSQL_SET_CHARSET_NAME, "utf8mb4");
     m_hasStartRecordColumn = false;
     m_hasRecordingsTable = false;
+    m_cdrHasRecordSeconds = false;
+    m_recordingsHaveRecordSeconds = false;
 
     const QByteArray h = host.toUtf8();
     const QByteArray u = user.toUtf8();
@@ -126,6 +133,12 @@ void MySQLConnection::_connect(QString host, QString user, QString password)
     m_hasRecordingsTable = hasRows(kRecordingsQuery, &error);
     if (!error.isEmpty())
         qWarning().noquote() << "MySQLConnection::_connect(): ошибка запроса INFORMATION_SCHEMA:" << error;
+    error.clear();
+    const QStringList withSeconds = firstColumn(kRecordSecondsQuery, &error);
+    m_cdrHasRecordSeconds = withSeconds.contains(QStringLiteral("cdr"));
+    m_recordingsHaveRecordSeconds = withSeconds.contains(QStringLiteral("recordings"));
+    if (!error.isEmpty())
+        qWarning().noquote() << "MySQLConnection::_connect(): ошибка запроса INFORMATION_SCHEMA:" << error;
     emit connected();
 }
 
@@ -141,6 +154,31 @@ bool MySQLConnection::hasRows(const char *query, QString *error)
     const bool rows = mysql_num_rows(result) > 0;
     mysql_free_result(result);
     return rows;
+}
+
+QStringList MySQLConnection::firstColumn(const char *query, QString *error)
+{
+    QStringList values;
+    if (mysql_query(m_handle, query) != 0) {
+        *error = lastError();
+        return values;
+    }
+    MYSQL_RES *result = mysql_store_result(m_handle);
+    if (!result)
+        return values;
+    while (MYSQL_ROW row = mysql_fetch_row(result)) {
+        if (row[0])
+            values << QString::fromUtf8(row[0]);
+    }
+    mysql_free_result(result);
+    return values;
+}
+
+bool MySQLConnection::hasRecordSeconds(const QString &table) const
+{
+    if (table == QLatin1String("cdr"))
+        return m_cdrHasRecordSeconds;
+    return table == QLatin1String("recordings") && m_recordingsHaveRecordSeconds;
 }
 
 void MySQLConnection::exec(QString query, QObject *receiver, QString slot, int context)

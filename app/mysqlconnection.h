@@ -39,6 +39,8 @@ public:
     // Written on every connect; meaningful once connected() has been delivered.
     bool hasStartRecordColumn() const { return m_hasStartRecordColumn; }
     bool hasRecordingsTable() const { return m_hasRecordingsTable; }
+    // Whether the table ("cdr" or "recordings") has the indexed length column "record_seconds".
+    bool hasRecordSeconds(const QString &table) const;
 
     // The query as the debug log shows it: the values of queries that carry a
     // password are masked.
@@ -66,12 +68,15 @@ private:
     void deliver(QObject *receiver, const QString &slot, const QList<QStringList> &rows, const QString &error,
                  int context);
     bool hasRows(const char *query, QString *error);
+    QStringList firstColumn(const char *query, QString *error);
     QString lastError() const;
 
     st_mysql *m_handle = nullptr;
     bool m_connected = false;
     std::atomic<bool> m_hasStartRecordColumn{false};
     std::atomic<bool> m_hasRecordingsTable{false};
+    std::atomic<bool> m_cdrHasRecordSeconds{false};
+    std::atomic<bool> m_recordingsHaveRecordSeconds{false};
     int m_port = 0;
     QThread m_thread;
     QMutex m_watchLock;

@@ -8,47 +8,6 @@
 
 namespace {
 
-const QString kConferenceQuery = QStringLiteral(
-    "SELECT 1, id, UNIX_TIMESTAMP(%4), UNIX_TIMESTAMP(endtime), conference FROM cdr WHERE "
-    "UNIX_TIMESTAMP(endtime) >= %1 AND UNIX_TIMESTAMP(%4) <= %2 AND has_record=1 ORDER BY %4 LIMIT %3 "
-    "OFFSET %5");
-// One side of the all-kinds list: only the rows that can reach the requested page (%6 =
-// offset + page size + 1), read in the order of the start index, plus every row tied on the
-// start with the last of them, so that the outer sort picks the same tied rows as it would from
-// the whole window.
-QString unionBranch(const QString &columns, const QString &table, const QString &filter, const QString &start)
-{
-    const QString first = QStringLiteral("SELECT %1 FROM %2 WHERE %3 ORDER BY %4 LIMIT %6")
-                              .arg(columns, table, filter, start, QStringLiteral("%6"));
-    const QString lastStart =
-        QStringLiteral("SELECT MAX(s) FROM (SELECT %4 AS s FROM %2 WHERE %3 ORDER BY %4 "
-                       "LIMIT %6) AS last_start")
-            .arg(table, filter, start, QStringLiteral("%6"));
-    return QStringLiteral("(%1) UNION (SELECT %2 FROM %3 WHERE %4 AND %5 = (%6))")
-        .arg(first, columns, table, filter, start, lastStart);
-}
-
-// Both kinds at once, %4 the conference's start column. The server no longer gathers the whole
-// window before it sorts; with the order completed by type and id, tied rows keep one order
-// across pages.
-const QString kUnionQuery =
-    unionBranch(QStringLiteral("1 AS type, id, UNIX_TIMESTAMP(%4) AS start, UNIX_TIMESTAMP(endtime), "
-                               "conference AS text"),
-                QStringLiteral("cdr"),
-                QStringLiteral("UNIX_TIMESTAMP(endtime) >= %1 AND UNIX_TIMESTAMP(%4) <= %2 AND has_record=1"),
-                QStringLiteral("%4")) +
-    QStringLiteral(" UNION ") +
-    unionBranch(QStringLiteral("0 AS type, id, UNIX_TIMESTAMP(starttime) AS start, UNIX_TIMESTAMP(endtime), "
-                               "CONCAT(caller, ' - ', callee) AS text"),
-                QStringLiteral("recordings"),
-                QStringLiteral("UNIX_TIMESTAMP(endtime) >= %1 AND UNIX_TIMESTAMP(starttime) <= %2"),
-                QStringLiteral("starttime")) +
-    QStringLiteral(" ORDER BY start, type, id LIMIT %3 OFFSET %5");
-const QString kDirectQuery = QStringLiteral(
-    "SELECT 0, id, UNIX_TIMESTAMP(starttime), UNIX_TIMESTAMP(endtime), CONCAT(caller, ' - ', callee) FROM "
-    "recordings WHERE UNIX_TIMESTAMP(endtime) >= %1 AND UNIX_TIMESTAMP(starttime) <= %2 ORDER BY starttime "
-    "LIMIT %3 OFFSET %4");
-
 RecordListModel *s_instance = nullptr;
 
 // Unix seconds as the database returns them; NULL or garbage gives an invalid time.
@@ -238,9 +197,6 @@ void RecordListModel::ApplyRecordFilter(int iFilteredConferences, QDateTime from
 
     const QString start =
         m_connection->hasStartRecordColumn() ? QStringLiteral("startrecord") : QStringLiteral("starttime");
-    const QString fromSeconds = QString::number(from.toSecsSinceEpoch());
-    const QString toSeconds = QString::number(to.toSecsSinceEpoch());
-    const QString limit = QString::number(m_pageSize + 1);
     const bool hasRecordings = m_connection->hasRecordingsTable();
     if (iFilteredConferences == DirectKind && !hasRecordings) {
         emit loadingChanged(isLoading());
@@ -248,19 +204,22 @@ void RecordListModel::ApplyRecordFilter(int iFilteredConferences, QDateTime from
         emit recordFilterDone();
         return;
     }
-    m_branchLimits = iFilteredConferences == AllKinds && hasRecordings;
-    if (iFilteredConferences == DirectKind)
-        m_queryTemplate = kDirectQuery.arg(fromSeconds, toSeconds, limit);
-    else if (m_branchLimits)
-        m_queryTemplate = kUnionQuery.arg(fromSeconds, toSeconds, limit, start);
-    else
-        m_queryTemplate = kConferenceQuery.arg(fromSeconds, toSeconds, limit, start);
+    m_query.reset(new RecordListQuery(from.toSecsSinceEpoch(), to.toSecsSinceEpoch(), m_pageSize));
+    if (iFilteredConferences != DirectKind)
+        m_query->addConferences(start, m_connection->hasRecordSeconds(QStringLiteral("cdr")));
+    if (iFilteredConferences != ConferenceKind && hasRecordings)
+        m_query->addDirect(m_connection->hasRecordSeconds(QStringLiteral("recordings")));
     fetchNextPage();
+}
+
+QString RecordListModel::pageQuery(int offset) const
+{
+    return m_query ? m_query->page(offset) : QString();
 }
 
 void RecordListModel::fetchNextPage()
 {
-    if (m_queryTemplate.isEmpty())
+    if (!m_query)
         return;
     m_offset = m_rows.size();
     if (hasMore()) {
@@ -269,10 +228,7 @@ void RecordListModel::fetchNextPage()
         removeRows(m_offset, 1);
     }
     ++m_listQueriesSent;
-    QString query = m_queryTemplate.arg(m_offset);
-    if (m_branchLimits)
-        query = query.arg(m_offset + m_pageSize + 1);
-    send(query, ListContext);
+    send(m_query->page(m_offset), ListContext);
     emit loadingChanged(true);
 }
 

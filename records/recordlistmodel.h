@@ -1,5 +1,6 @@
 #pragma once
 
+#include "records/recordlistquery.h"
 #include "records/recordparticipantlistmodel.h"
 #include "records/recordrow.h"
 
@@ -7,6 +8,8 @@
 #include <QDateTime>
 #include <QList>
 #include <QStringList>
+
+#include <memory>
 
 class MySQLConnection;
 
@@ -57,7 +60,8 @@ public:
 
     RecordParticipantListModel *participants() { return &m_participants; }
     int pageSize() const { return m_pageSize; }
-    QString queryTemplate() const { return m_queryTemplate; }
+    // The query of the page from offset on, for the current filter (empty before the first).
+    QString pageQuery(int offset) const;
     quint64 selectedId() const { return m_selectedId; }
     // Recordings listed so far (without the row that loads more), whether more exist,
     // and whether a page is on its way.
@@ -97,9 +101,7 @@ private:
     QList<RecordRow *> m_rows;
     RecordParticipantListModel m_participants;
     quint64 m_selectedId = 0;
-    QString m_queryTemplate;
-    // The all-kinds template also takes each branch's row limit.
-    bool m_branchLimits = false;
+    std::unique_ptr<RecordListQuery> m_query;
     int m_offset = 0;
     const int m_pageSize = 20;
     QString m_primaryId;
