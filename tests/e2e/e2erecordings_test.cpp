@@ -35,8 +35,8 @@ QString controlText(const LabEnv &env, const QString &command)
     return QString::fromUtf8(env.control(command));
 }
 
-// A sample recording reaches the agent about 8 dB above the lab's comfort tone (-13 against
-// -21 dBm0 as the agent measures them).
+// A sample recording reaches the agent well above the lab's comfort tone (about -6 against
+// -21 dBm0 as the agent measured them); the test asks for a margin that leaves room for the meter.
 constexpr float kAboveTone = 4.0f;
 
 // Receives one answer of the console's database connection.
@@ -106,8 +106,11 @@ class E2eRecordingsTest : public QObject
         int agreeing = 0;
         while (clock.elapsed() < timeoutMs) {
             agreeing = (ua.activeReceivedLevel() > threshold) == recording ? agreeing + 1 : 0;
-            if (agreeing >= 5)
+            if (agreeing >= 5) {
+                qInfo() << (recording ? "recording" : "tone only") << "received at"
+                        << ua.activeReceivedLevel() << "dBm0, tone" << m_toneLevel;
                 return true;
+            }
             QTest::qWait(100);
         }
         qWarning() << "received level" << ua.activeReceivedLevel() << "dBm0, tone" << m_toneLevel;
