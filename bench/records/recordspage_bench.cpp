@@ -141,9 +141,9 @@ int main(int argc, char **argv)
         if (!indexed && qEnvironmentVariableIsSet("RECORDS_BENCH_INDEXED_ONLY"))
             break;
         if (!indexed && !db.exec(QStringLiteral(
-                            "USE dispatcher; ALTER TABLE cdr DROP INDEX cdr_by_startrecord, DROP INDEX "
-                            "cdr_by_starttime, DROP INDEX cdr_by_record_seconds; ALTER TABLE recordings DROP "
-                            "INDEX recordings_by_starttime, DROP INDEX recordings_by_record_seconds;"))) {
+                            "USE dispatcher; ALTER TABLE cdr DROP INDEX cdr_by_startrecord_id, DROP INDEX "
+                            "cdr_by_starttime_id, DROP INDEX cdr_by_record_seconds; ALTER TABLE recordings DROP "
+                            "INDEX recordings_by_starttime_id, DROP INDEX recordings_by_record_seconds;"))) {
             fprintf(stderr, "recordspage_bench: %s\n", qPrintable(db.error()));
             return 1;
         }

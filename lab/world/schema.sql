@@ -21,8 +21,8 @@ CREATE TABLE IF NOT EXISTS cdr (
     has_record     TINYINT(1) NOT NULL DEFAULT 0,
     xml            MEDIUMTEXT,
     record_seconds INT AS (TIMESTAMPDIFF(SECOND, startrecord, endtime)) VIRTUAL,
-    KEY cdr_by_startrecord (has_record, startrecord, id, endtime, conference),
-    KEY cdr_by_starttime (has_record, starttime, id, endtime, conference),
+    KEY cdr_by_startrecord_id (has_record, startrecord, id, endtime, conference),
+    KEY cdr_by_starttime_id (has_record, starttime, id, endtime, conference),
     KEY cdr_by_record_seconds (has_record, record_seconds)
 ) ENGINE=InnoDB;
 
@@ -35,19 +35,18 @@ CREATE TABLE IF NOT EXISTS recordings (
     callee         VARCHAR(255) NOT NULL DEFAULT '',
     filename       VARCHAR(1024) NOT NULL DEFAULT '',
     record_seconds INT AS (TIMESTAMPDIFF(SECOND, starttime, endtime)) VIRTUAL,
-    KEY recordings_by_starttime (starttime, id, endtime, caller, callee),
+    KEY recordings_by_starttime_id (starttime, id, endtime, caller, callee),
     KEY recordings_by_record_seconds (record_seconds)
 ) ENGINE=InnoDB;
 
--- A lab set up before the list read by start and id gets the same columns and indexes (rebuilt
--- at each start, which takes a moment only on a large kept database).
+-- A lab set up before the list read by start and id gets the same columns and indexes once;
+-- on one that has them this changes nothing.
 ALTER TABLE cdr DROP INDEX IF EXISTS cdr_by_startrecord, DROP INDEX IF EXISTS cdr_by_starttime,
-    DROP INDEX IF EXISTS cdr_by_endtime,
     ADD COLUMN IF NOT EXISTS record_seconds INT AS (TIMESTAMPDIFF(SECOND, startrecord, endtime)) VIRTUAL,
-    ADD INDEX cdr_by_startrecord (has_record, startrecord, id, endtime, conference),
-    ADD INDEX cdr_by_starttime (has_record, starttime, id, endtime, conference),
+    ADD INDEX IF NOT EXISTS cdr_by_startrecord_id (has_record, startrecord, id, endtime, conference),
+    ADD INDEX IF NOT EXISTS cdr_by_starttime_id (has_record, starttime, id, endtime, conference),
     ADD INDEX IF NOT EXISTS cdr_by_record_seconds (has_record, record_seconds);
-ALTER TABLE recordings DROP INDEX IF EXISTS recordings_by_starttime, DROP INDEX IF EXISTS recordings_by_endtime,
+ALTER TABLE recordings DROP INDEX IF EXISTS recordings_by_starttime,
     ADD COLUMN IF NOT EXISTS record_seconds INT AS (TIMESTAMPDIFF(SECOND, starttime, endtime)) VIRTUAL,
-    ADD INDEX recordings_by_starttime (starttime, id, endtime, caller, callee),
+    ADD INDEX IF NOT EXISTS recordings_by_starttime_id (starttime, id, endtime, caller, callee),
     ADD INDEX IF NOT EXISTS recordings_by_record_seconds (record_seconds);
